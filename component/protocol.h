@@ -1,0 +1,61 @@
+#pragma once
+// The host-facing protocol of the add-in in portable terms: name lookup, property reads and
+// writes, parameter counts, method calls and error reporting. The COM shell wraps it, turning
+// BSTR, VARIANT and SAFEARRAY into these types and back.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "common/variant.h"
+#include "component/vk_object.h"
+
+namespace kv {
+
+constexpr int32_t kS_OK = 0;
+constexpr int32_t kS_FALSE = 1;
+constexpr int32_t kE_FAIL = static_cast<int32_t>(0x80004005u);
+constexpr uint16_t kErrorCode = 1006;
+
+// One entry of the host's error log, as EXCEPINFO carries it.
+struct ErrorRecord {
+    uint16_t wCode = kErrorCode;
+    std::u16string source;
+    std::u16string description;
+    int32_t scode = kE_FAIL;
+};
+
+class ErrorSink {
+public:
+    virtual ~ErrorSink() = default;
+    virtual void AddError(const ErrorRecord& record) = 0;
+};
+
+class Protocol {
+public:
+    // `errors` may be null (the host refused its error log); then error texts are dropped.
+    Protocol(Platform& platform, ErrorSink* errors);
+
+    int32_t FindProp(std::u16string_view name, int32_t& number);
+    int32_t FindMethod(std::u16string_view name, int32_t& number);
+    int32_t GetPropVal(int32_t number, Variant& value);
+    int32_t SetPropVal(int32_t number, const Variant& value);
+    int32_t GetNParams(int32_t number, int32_t& count);
+    // `result` receives the method's value; `params` is borrowed for the call (may be null).
+    int32_t CallAsFunc(int32_t number, Variant& result, const ParamSource* params);
+
+    // Hands an ANSI error text to the host's error log; blank texts are dropped.
+    void ReportError(std::string_view ansi_text);
+
+    T_vk_object& object() { return vk_; }
+
+private:
+    Platform& platform_;
+    ErrorSink* errors_;
+    T_vk_object vk_;
+};
+
+// The low 8 bits of a host's member number select member 0..20, anything else selects none (-1).
+int SelectMember(int32_t number);
+
+}  // namespace kv

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds every configuration and runs every test: native, native under ASan+UBSan,
+# Windows x86_64 under wine64, and the shipped Windows i686 build (compiled, not run).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+status=0
+for preset in native asan mingw64 mingw32; do
+    echo "=== $preset: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+for preset in native asan mingw64; do
+    echo "=== $preset: tests"
+    ctest --preset "$preset" || status=1
+done
+exit $status
