@@ -7,7 +7,7 @@
 namespace kv {
 
 class Error : public std::runtime_error {
-public:
+  public:
     explicit Error(const std::string& ansi_message) : std::runtime_error(ansi_message) {}
 };
 

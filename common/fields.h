@@ -16,12 +16,12 @@ namespace kv {
 // the k-th call of Next() is exactly GetDelimitedField(k, text, delimiter); past the last field
 // Next() gives the empty text.
 class FieldReader {
-public:
+  public:
     FieldReader(std::string_view text, char delimiter) : rest_(text), delimiter_(delimiter) {}
     std::string_view Next();
     bool AtEnd() const { return done_; }
 
-private:
+  private:
     std::string_view rest_;
     char delimiter_;
     bool done_ = false;

@@ -7,7 +7,7 @@ namespace kv {
 
 // Conversion between the system's ANSI code page and UTF-16.
 class TextCodec {
-public:
+  public:
     virtual ~TextCodec() = default;
     virtual std::u16string ToUtf16(std::string_view ansi) const = 0;
     virtual std::string ToAnsi(std::u16string_view utf16) const = 0;
@@ -16,7 +16,7 @@ public:
 // Windows-1251, implemented without the operating system. Characters that 1251 cannot hold
 // become '?', as the system's best-fit conversion does for unmapped characters.
 class Cp1251Codec final : public TextCodec {
-public:
+  public:
     std::u16string ToUtf16(std::string_view ansi) const override;
     std::string ToAnsi(std::u16string_view utf16) const override;
 };

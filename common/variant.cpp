@@ -43,7 +43,8 @@ bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // Currency is an integer count of 1/10,000; its text drops trailing zeros of the fraction.
 std::string CurrencyText(int64_t scaled, char separator) {
     const bool negative = scaled < 0;
-    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
+    const uint64_t magnitude =
+        negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
     std::string text = (negative ? "-" : "") + std::to_string(magnitude / 10000);
     std::string fraction = std::to_string(10000 + magnitude % 10000).substr(1);
     while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
@@ -131,30 +132,78 @@ bool Variant::operator==(const Variant& other) const {
 std::string VarTypeName(uint16_t vt) {
     std::string name;
     switch (static_cast<VarType>(vt & kVarTypeMask)) {
-        case VarType::Empty: name = "Empty"; break;
-        case VarType::Null: name = "Null"; break;
-        case VarType::I2: name = "Smallint"; break;
-        case VarType::I4: name = "Integer"; break;
-        case VarType::R4: name = "Single"; break;
-        case VarType::R8: name = "Double"; break;
-        case VarType::Cy: name = "Currency"; break;
-        case VarType::Date: name = "Date"; break;
-        case VarType::Bstr: name = "OleStr"; break;
-        case VarType::Dispatch: name = "Dispatch"; break;
-        case VarType::Error: name = "Error"; break;
-        case VarType::Bool: name = "Boolean"; break;
-        case VarType::Variant: name = "Variant"; break;
-        case VarType::Unknown: name = "Unknown"; break;
-        case VarType::Decimal: name = "Decimal"; break;
-        case VarType::I1: name = "ShortInt"; break;
-        case VarType::UI1: name = "Byte"; break;
-        case VarType::UI2: name = "Word"; break;
-        case VarType::UI4: name = "LongWord"; break;
-        case VarType::I8: name = "Int64"; break;
-        case VarType::UI8: name = "UInt64"; break;
-        case VarType::Int: name = "Int"; break;
-        case VarType::UInt: name = "UInt"; break;
-        default: name = "Unknown type " + std::to_string(vt & kVarTypeMask); break;
+        case VarType::Empty:
+            name = "Empty";
+            break;
+        case VarType::Null:
+            name = "Null";
+            break;
+        case VarType::I2:
+            name = "Smallint";
+            break;
+        case VarType::I4:
+            name = "Integer";
+            break;
+        case VarType::R4:
+            name = "Single";
+            break;
+        case VarType::R8:
+            name = "Double";
+            break;
+        case VarType::Cy:
+            name = "Currency";
+            break;
+        case VarType::Date:
+            name = "Date";
+            break;
+        case VarType::Bstr:
+            name = "OleStr";
+            break;
+        case VarType::Dispatch:
+            name = "Dispatch";
+            break;
+        case VarType::Error:
+            name = "Error";
+            break;
+        case VarType::Bool:
+            name = "Boolean";
+            break;
+        case VarType::Variant:
+            name = "Variant";
+            break;
+        case VarType::Unknown:
+            name = "Unknown";
+            break;
+        case VarType::Decimal:
+            name = "Decimal";
+            break;
+        case VarType::I1:
+            name = "ShortInt";
+            break;
+        case VarType::UI1:
+            name = "Byte";
+            break;
+        case VarType::UI2:
+            name = "Word";
+            break;
+        case VarType::UI4:
+            name = "LongWord";
+            break;
+        case VarType::I8:
+            name = "Int64";
+            break;
+        case VarType::UI8:
+            name = "UInt64";
+            break;
+        case VarType::Int:
+            name = "Int";
+            break;
+        case VarType::UInt:
+            name = "UInt";
+            break;
+        default:
+            name = "Unknown type " + std::to_string(vt & kVarTypeMask);
+            break;
     }
     if (vt & kVarByRef) name += " ByRef";
     return name;

@@ -38,7 +38,7 @@ constexpr uint16_t kVarByRef = 0x4000;
 constexpr uint16_t kVarTypeMask = 0x0FFF;
 
 class Variant {
-public:
+  public:
     Variant() = default;
 
     static Variant Int32(int32_t v) { return Signed(VarType::I4, v); }
@@ -73,7 +73,7 @@ public:
 
     bool operator==(const Variant& other) const;
 
-private:
+  private:
     uint16_t vt_ = static_cast<uint16_t>(VarType::Empty);
     int64_t int_ = 0;  // signed integers, VT_BOOL (0 or -1), VT_CY (scaled by 10,000)
     uint64_t uint_ = 0;
@@ -87,7 +87,7 @@ std::string VarTypeName(uint16_t vt);
 
 // What the conversions need from the user's regional settings.
 class ValueFormats {
-public:
+  public:
     virtual ~ValueFormats() = default;
     virtual const TextCodec& Codec() const = 0;
     virtual char DecimalSeparator() const = 0;

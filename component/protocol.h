@@ -26,13 +26,13 @@ struct ErrorRecord {
 };
 
 class ErrorSink {
-public:
+  public:
     virtual ~ErrorSink() = default;
     virtual void AddError(const ErrorRecord& record) = 0;
 };
 
 class Protocol {
-public:
+  public:
     // `errors` may be null (the host refused its error log); then error texts are dropped.
     Protocol(Platform& platform, ErrorSink* errors);
 
@@ -49,7 +49,7 @@ public:
 
     T_vk_object& object() { return vk_; }
 
-private:
+  private:
     Platform& platform_;
     ErrorSink* errors_;
     T_vk_object vk_;

@@ -24,14 +24,14 @@ constexpr int kMethodCount = 21;
 
 // The parameters of the method being called, as the host passed them. Borrowed for one call.
 class ParamSource {
-public:
+  public:
     virtual ~ParamSource() = default;
     // Element n (0-based) as a value, or false when there is none.
     virtual bool Get(int32_t n, Variant& out) const = 0;
 };
 
 class T_vk_object : private ValueFormats {
-public:
+  public:
     explicit T_vk_object(Platform& platform);
     T_vk_object(const T_vk_object&) = delete;
     T_vk_object& operator=(const T_vk_object&) = delete;
@@ -86,7 +86,7 @@ public:
     // Puts an ANSI text into ResultValue as VT_BSTR.
     void SetResultText(std::string_view ansi);
 
-private:
+  private:
     // ValueFormats, for the conversions of host values.
     const TextCodec& Codec() const override { return platform_.codec; }
     char DecimalSeparator() const override;

@@ -5,9 +5,9 @@
 namespace kv {
 
 Platform& DefaultPlatform() {
-    static Platform platform{backend::Codec(),         backend::Regional(), backend::SystemClock(),
-                             backend::Notices(),       backend::Files(),    backend::Channel(),
-                             backend::Processes(),     backend::Libraries()};
+    static Platform platform{backend::Codec(),     backend::Regional(), backend::SystemClock(),
+                             backend::Notices(),   backend::Files(),    backend::Channel(),
+                             backend::Processes(), backend::Libraries()};
     return platform;
 }
 

@@ -15,14 +15,14 @@
 namespace kv {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Local date and time with milliseconds.
     virtual LocalDateTime Now() = 0;
 };
 
 class NoticeBox {
-public:
+  public:
     virtual ~NoticeBox() = default;
     // A modal message box with an OK button, centred on the screen, titled with the
     // application's name; returns when the user closes it. `error` adds the error icon.
@@ -33,7 +33,7 @@ public:
 enum class CreateOutcome { Created, AlreadyExists, Failed };
 
 class FileSystem {
-public:
+  public:
     virtual ~FileSystem() = default;
     virtual bool DirectoryExists(const std::string& path) = 0;
     // True for a file; a directory of that name is not a file.
@@ -48,7 +48,7 @@ public:
 
 // The named shared-memory block and the window messages of the desktop application link.
 class DesktopChannel {
-public:
+  public:
     virtual ~DesktopChannel() = default;
     struct View {
         char* data = nullptr;
@@ -73,7 +73,7 @@ struct ProcessEntry {
 };
 
 class ProcessLister {
-public:
+  public:
     virtual ~ProcessLister() = default;
     // Every running process, in the order the system reports them; empty when unreadable.
     virtual std::vector<ProcessEntry> ListRunningProcesses() = 0;
@@ -81,7 +81,7 @@ public:
 
 // Run-time loading of a shared library by file name.
 class LibraryLoader {
-public:
+  public:
     virtual ~LibraryLoader() = default;
     virtual void* Open(const std::string& file_name) = 0;  // null when it cannot be loaded
     virtual void* Symbol(void* library, const char* name) = 0;

@@ -29,7 +29,7 @@ struct RegionalSettings {
 };
 
 class RegionalSource {
-public:
+  public:
     virtual ~RegionalSource() = default;
     virtual const RegionalSettings& Settings() = 0;
 };

@@ -1,0 +1,137 @@
+#include "component/protocol.h"
+
+#include <exception>
+
+#include "common/error.h"
+#include "common/text.h"
+
+namespace kv {
+namespace {
+
+// Text of whatever a handler raised; nothing may cross the host boundary.
+std::string MessageOf(std::exception_ptr error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+// The member table of one kind: properties or methods.
+using Handler = void (T_vk_object::*)(int, HandlerAction, std::string&);
+
+int32_t FindByName(T_vk_object& vk, Handler handler, int count, const std::string& ansi,
+                   int32_t& number) {
+    std::string name;
+    for (int i = 0; i < count; ++i) {
+        for (HandlerAction action : {ActRussianName, ActEnglishName}) {
+            (vk.*handler)(i, action, name);
+            if (name == ansi) {  // byte for byte: case matters, nothing trimmed
+                number = i;
+                return kS_OK;
+            }
+        }
+    }
+    number = -1;
+    return kS_FALSE;
+}
+
+// Clears the borrowed parameter array when a call ends, however it ends.
+class BorrowedParams {
+  public:
+    BorrowedParams(T_vk_object& vk, const ParamSource* params) : vk_(vk) { vk_.Params = params; }
+    ~BorrowedParams() { vk_.Params = nullptr; }
+    BorrowedParams(const BorrowedParams&) = delete;
+    BorrowedParams& operator=(const BorrowedParams&) = delete;
+
+  private:
+    T_vk_object& vk_;
+};
+
+}  // namespace
+
+int SelectMember(int32_t number) {
+    const int low = static_cast<int>(static_cast<uint32_t>(number) & 0xFF);
+    return low < kPropertyCount ? low : -1;
+}
+
+Protocol::Protocol(Platform& platform, ErrorSink* errors)
+    : platform_(platform), errors_(errors), vk_(platform) {}
+
+int32_t Protocol::FindProp(std::u16string_view name, int32_t& number) {
+    return FindByName(vk_, &T_vk_object::PropertyHandler, kPropertyCount,
+                      platform_.codec.ToAnsi(name), number);
+}
+
+int32_t Protocol::FindMethod(std::u16string_view name, int32_t& number) {
+    return FindByName(vk_, &T_vk_object::MethodHandler, kMethodCount, platform_.codec.ToAnsi(name),
+                      number);
+}
+
+int32_t Protocol::GetPropVal(int32_t number, Variant& value) {
+    try {
+        vk_.ResultValue = Variant();
+        const int member = SelectMember(number);
+        std::string unused;
+        if (member >= 0) vk_.PropertyHandler(member, ActGetValue, unused);
+        value = vk_.ResultValue;
+        return member >= 0 ? kS_OK : kS_FALSE;
+    } catch (...) {
+        ReportError(Cp1251FromUtf8("Ошибка чтения свойства: ") +
+                    MessageOf(std::current_exception()));
+        return kS_FALSE;
+    }
+}
+
+int32_t Protocol::SetPropVal(int32_t number, const Variant& value) {
+    try {
+        // The host's value is copied, not referenced: the host may free it after the call.
+        vk_.ResultValue = value.Deref();
+        const int member = SelectMember(number);
+        if (member < 0) return kS_FALSE;
+        std::string unused;
+        vk_.PropertyHandler(member, ActSetValue, unused);
+        return kS_OK;
+    } catch (...) {
+        ReportError(Cp1251FromUtf8("Ошибка изменения свойства: ") +
+                    MessageOf(std::current_exception()));
+        return kS_FALSE;
+    }
+}
+
+int32_t Protocol::GetNParams(int32_t number, int32_t& count) {
+    vk_.ParamCount = 0;
+    const int member = SelectMember(number);
+    std::string unused;
+    if (member >= 0) vk_.MethodHandler(member, ActParamCount, unused);
+    count = vk_.ParamCount;
+    return kS_OK;
+}
+
+int32_t Protocol::CallAsFunc(int32_t number, Variant& result, const ParamSource* params) {
+    try {
+        result = Variant::Int32(0);
+        vk_.ResultValue = Variant::Int32(0);
+        BorrowedParams borrowed(vk_, params);
+        const int member = SelectMember(number);
+        if (member < 0) return kS_FALSE;
+        std::string unused;
+        vk_.MethodHandler(member, ActExecute, unused);
+        result = vk_.ResultValue;
+    } catch (...) {
+        ReportError(MessageOf(std::current_exception()));
+    }
+    return kS_OK;
+}
+
+void Protocol::ReportError(std::string_view ansi_text) {
+    if (TrimControl(ansi_text).empty() || errors_ == nullptr) return;
+    ErrorRecord record;
+    record.source = u"KelvarinVK";
+    record.description = platform_.codec.ToUtf16(ansi_text);
+    errors_->AddError(record);
+}
+
+}  // namespace kv

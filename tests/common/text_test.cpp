@@ -1,0 +1,54 @@
+#include "common/text.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+TEST(Cp1251, EveryByteSurvivesTheRoundTrip) {
+    Cp1251Codec codec;
+    for (int b = 1; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        const std::u16string wide = codec.ToUtf16(one);
+        ASSERT_EQ(wide.size(), 1u);
+        EXPECT_EQ(codec.ToAnsi(wide), one) << "byte " << b;
+    }
+}
+
+TEST(Cp1251, KnownLetters) {
+    Cp1251Codec codec;
+    EXPECT_EQ(codec.ToUtf16("\xC0\xFF\xA8\xB8\xB9"), u"\u0410\u044F\u0401\u0451\u2116");
+    EXPECT_EQ(codec.ToAnsi(u"\u20AC\u00A0"), "\x88\xA0");
+}
+
+TEST(Cp1251, UnmappableCharactersBecomeQuestionMarks) {
+    Cp1251Codec codec;
+    EXPECT_EQ(codec.ToAnsi(u"a\u4E2Db"), "a?b");
+    EXPECT_EQ(codec.ToAnsi(u"\U0001F600"), "?");  // a surrogate pair is one character
+    EXPECT_EQ(codec.ToAnsi(std::u16string(1, char16_t(0xD800))), "?");
+}
+
+TEST(Cp1251, SourceTextsBecomeWindows1251Bytes) {
+    // "Параметр номер " as the component holds it.
+    EXPECT_EQ(Cp1251FromUtf8("Параметр номер "),
+              "\xCF\xE0\xF0\xE0\xEC\xE5\xF2\xF0\x20\xED\xEE\xEC\xE5\xF0\x20");
+    EXPECT_EQ(Cp1251FromUtf8("Ёё №"), "\xA8\xB8\x20\xB9");
+    EXPECT_EQ(Utf8FromCp1251("\xD4\xE8\xEB\xFC\xF2\xF0"), "Фильтр");
+}
+
+TEST(Utf8, MalformedInputIsReplacedNotDropped) {
+    EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");            // cut short
+    EXPECT_EQ(Utf8ToUtf16("\x80z"), u"\uFFFDz");            // stray continuation byte
+    EXPECT_EQ(Utf8ToUtf16("\xE2\x82z"), u"\uFFFD\uFFFDz");  // bad continuation
+    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Ж\U0001F600")), "Ж\U0001F600");
+}
+
+TEST(TrimControl, RemovesCodesUpTo32AtBothEnds) {
+    EXPECT_EQ(TrimControl(" \t\r\n 12 \x01"), "12");
+    EXPECT_EQ(TrimControl("  "), "");
+    EXPECT_EQ(TrimControl(" a b "), "a b");
+    EXPECT_EQ(TrimControl("\xA0x\xA0"), "\xA0x\xA0");  // no-break space is a character
+}
+
+}  // namespace
+}  // namespace kv

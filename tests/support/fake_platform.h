@@ -1,0 +1,77 @@
+#pragma once
+// A platform for native tests: the Windows-1251 codec, regional settings and a clock that the
+// test sets, notices that are recorded instead of shown; the posix backends for the rest.
+#include <string>
+#include <vector>
+
+#include "component/protocol.h"
+#include "platform/backend.h"
+#include "platform/platform.h"
+
+namespace kv::test {
+
+class FakeRegional final : public RegionalSource {
+  public:
+    RegionalSettings settings;
+    const RegionalSettings& Settings() override { return settings; }
+};
+
+class FakeClock final : public Clock {
+  public:
+    LocalDateTime now{2025, 12, 8, 14, 5, 9, 0};
+    LocalDateTime Now() override { return now; }
+};
+
+class RecordingNotices final : public NoticeBox {
+  public:
+    struct Shown {
+        std::string text;
+        bool error;
+    };
+    std::vector<Shown> shown;
+    void Show(std::string_view ansi_text, bool error) override {
+        shown.push_back({std::string(ansi_text), error});
+    }
+};
+
+class FakePlatform {
+  public:
+    Cp1251Codec codec;
+    FakeRegional regional;
+    FakeClock clock;
+    RecordingNotices notices;
+    Platform platform{codec,
+                      regional,
+                      clock,
+                      notices,
+                      backend::Files(),
+                      backend::Channel(),
+                      backend::Processes(),
+                      backend::Libraries()};
+};
+
+// The host's parameter array: element n, or nothing past the end.
+class VectorParams final : public ParamSource {
+  public:
+    VectorParams() = default;
+    VectorParams(std::initializer_list<Variant> values) : values(values) {}
+    std::vector<Variant> values;
+    bool Get(int32_t n, Variant& out) const override {
+        if (n < 0 || static_cast<size_t>(n) >= values.size()) return false;
+        out = values[static_cast<size_t>(n)];
+        return true;
+    }
+};
+
+// Records every entry of the host's error log.
+class RecordingErrorLog final : public ErrorSink {
+  public:
+    std::vector<ErrorRecord> records;
+    void AddError(const ErrorRecord& record) override { records.push_back(record); }
+};
+
+// UTF-16 of a UTF-8 literal, and a host text value of it.
+inline std::u16string U(std::string_view utf8) { return Utf8ToUtf16(utf8); }
+inline Variant Str(std::string_view utf8) { return Variant::Text(Utf8ToUtf16(utf8)); }
+
+}  // namespace kv::test
