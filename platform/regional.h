@@ -3,6 +3,7 @@
 // formats (in the component's own date-time pattern language), names and designators.
 #include <array>
 #include <string>
+#include <string_view>
 
 namespace kv {
 
@@ -11,7 +12,7 @@ struct RegionalSettings {
     std::string date_separator = ".";
     std::string time_separator = ":";
     std::string short_date_format = "dd.MM.yyyy";
-    std::string long_date_format = "d MMMM yyyy 'г.'";  // UTF-8 here; see Russian()
+    std::string long_date_format = "d MMMM yyyy '\xE3.'";  // 'г.' in Windows-1251
     std::string short_time_format = "H:mm";
     std::string long_time_format = "H:mm:ss";
     std::string am_designator;
@@ -27,6 +28,15 @@ struct RegionalSettings {
     // native build.
     static RegionalSettings Russian();
 };
+
+// Windows format pictures (GetLocaleInfo's date and time formats) in our pattern language:
+// minutes become n, the morning/afternoon marker AMPM, and everything Windows copies literally
+// (quoted text, other letters, "/" and ":") is quoted.
+std::string FromWindowsFormatPicture(std::string_view picture);
+
+// The short time picture made from the long one by dropping the seconds with the separator
+// before them, for systems that report no short time format.
+std::string ShortTimePictureFromLong(std::string_view long_time_picture);
 
 class RegionalSource {
   public:

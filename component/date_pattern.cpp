@@ -1,0 +1,231 @@
+#include "component/date_pattern.h"
+
+#include <cstdio>
+
+namespace kv {
+namespace {
+
+constexpr size_t kMaxLength = 256;
+// The caller's pattern is level 1; a regional format met there is expanded as level 2, and one
+// met inside that yields nothing, so regional formats cannot recurse.
+constexpr int kMaxLevel = 2;
+
+// Only ASCII letters are specifiers; everything else, Cyrillic included, is copied.
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsLetter(char c) { return Upper(c) >= 'A' && Upper(c) <= 'Z'; }
+bool IsQuote(char c) { return c == '\'' || c == '"'; }
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (Upper(text[i]) != Upper(prefix[i])) return false;
+    }
+    return true;
+}
+
+// The length of an AM/PM, A/P or AMPM specifier at the start of `text`, or 0.
+size_t MeridiemLength(std::string_view text) {
+    if (StartsWithNoCase(text, "am/pm")) return 5;
+    if (StartsWithNoCase(text, "a/p")) return 3;
+    if (StartsWithNoCase(text, "ampm")) return 4;
+    return 0;
+}
+
+// Whether an hour specifier ending before `from` is on the 12-hour clock: the first unquoted
+// 'a' after it, looking no further than the next hour, starts a morning/afternoon specifier.
+bool MeridiemFollows(std::string_view pattern, size_t from) {
+    for (size_t j = from; j < pattern.size(); ++j) {
+        const char c = pattern[j];
+        if (IsQuote(c)) {
+            const size_t close = pattern.find(c, j + 1);
+            if (close == std::string_view::npos) return false;
+            j = close;
+        } else if (Upper(c) == 'H') {
+            return false;
+        } else if (Upper(c) == 'A') {
+            return MeridiemLength(pattern.substr(j)) != 0;
+        }
+    }
+    return false;
+}
+
+class Renderer {
+  public:
+    Renderer(const LocalDateTime& when, const RegionalSettings& regional)
+        : when_(when), regional_(regional) {}
+
+    void Append(std::string_view pattern, int level);
+    std::string Take() { return std::move(out_); }
+
+  private:
+    bool Full() const { return out_.size() >= kMaxLength; }
+    void Put(std::string_view text) { out_.append(text.substr(0, kMaxLength - out_.size())); }
+    void Put(char c) {
+        if (!Full()) out_.push_back(c);
+    }
+    void PutNumber(int value, int min_digits) {
+        char buffer[16];
+        const int n = std::snprintf(buffer, sizeof buffer, "%0*d", min_digits, value);
+        if (n > 0) Put(std::string_view(buffer, static_cast<size_t>(n)));
+    }
+    void PutMonthName(const std::array<std::string, 12>& names) {
+        if (when_.month >= 1 && when_.month <= 12) Put(names[static_cast<size_t>(when_.month - 1)]);
+    }
+    void PutDayName(const std::array<std::string, 7>& names) {
+        Put(names[static_cast<size_t>(DayOfWeek(when_))]);
+    }
+    void Expand(std::string_view format, int level) {
+        if (level < kMaxLevel) Append(format, level + 1);
+    }
+
+    const LocalDateTime& when_;
+    const RegionalSettings& regional_;
+    std::string out_;
+};
+
+void Renderer::Append(std::string_view p, int level) {
+    // Context is per pattern: an expanded regional format has its own.
+    char last_letter = 0;       // the nearest unquoted letter so far, upper case
+    bool meridiem_out = false;  // an AM/PM, A/P or AMPM specifier has been output
+    size_t i = 0;
+    while (i < p.size() && !Full()) {
+        const char c = p[i];
+        if (IsQuote(c)) {
+            const size_t close = p.find(c, i + 1);
+            if (close == std::string_view::npos) {
+                Put(p.substr(i + 1));
+                break;
+            }
+            Put(p.substr(i + 1, close - i - 1));
+            i = close + 1;
+            continue;
+        }
+        if (c == '/' || c == ':') {
+            Put(c == '/' ? regional_.date_separator : regional_.time_separator);
+            ++i;
+            continue;
+        }
+        if (!IsLetter(c)) {
+            Put(c);
+            ++i;
+            continue;
+        }
+
+        size_t run = 1;
+        while (i + run < p.size() && p[i + run] == c) ++run;
+        size_t used = run;
+        const bool prev_is_hour = last_letter == 'H';
+        switch (Upper(c)) {
+            case 'D':
+                if (run <= 2) {
+                    PutNumber(when_.day, static_cast<int>(run));
+                } else if (run == 3) {
+                    PutDayName(regional_.short_day_names);
+                } else if (run == 4) {
+                    PutDayName(regional_.long_day_names);
+                } else {
+                    Expand(run == 5 ? regional_.short_date_format : regional_.long_date_format,
+                           level);
+                }
+                break;
+            case 'M':
+                if (prev_is_hour) {
+                    PutNumber(when_.minute, run == 1 ? 1 : 2);
+                } else if (run <= 2) {
+                    PutNumber(when_.month, static_cast<int>(run));
+                } else if (run == 3) {
+                    PutMonthName(regional_.short_month_names);
+                } else {
+                    PutMonthName(regional_.long_month_names);
+                }
+                break;
+            case 'Y':
+                if (run <= 2) {
+                    PutNumber(when_.year % 100, 2);
+                } else {
+                    PutNumber(when_.year, 4);
+                }
+                break;
+            case 'H': {
+                int hour = when_.hour;
+                if (meridiem_out || MeridiemFollows(p, i + run)) {
+                    hour %= 12;
+                    if (hour == 0) hour = 12;
+                }
+                PutNumber(hour, run == 1 ? 1 : 2);
+                break;
+            }
+            case 'N':
+                PutNumber(when_.minute, run == 1 ? 1 : 2);
+                break;
+            case 'S':
+                PutNumber(when_.second, run == 1 ? 1 : 2);
+                break;
+            case 'Z':
+                PutNumber(when_.millisecond, run >= 3 ? 3 : static_cast<int>(run));
+                break;
+            case 'T':
+                Expand(run == 1 ? regional_.short_time_format : regional_.long_time_format, level);
+                break;
+            case 'C':
+                if (level < kMaxLevel) {
+                    Expand(regional_.short_date_format, level);
+                    if (when_.hour != 0 || when_.minute != 0 || when_.second != 0) {
+                        Put(' ');
+                        Expand(regional_.long_time_format, level);
+                    }
+                }
+                break;
+            case 'E': {
+                const int era_year = when_.year - regional_.era_year_offset;
+                PutNumber(era_year, run >= 3 ? 4 : static_cast<int>(run));
+                break;
+            }
+            case 'G':
+                Put(regional_.era_name);
+                break;
+            case 'A': {
+                const size_t meridiem = MeridiemLength(p.substr(i));
+                const bool morning = when_.hour < 12;
+                if (meridiem == 5) {
+                    Put(p.substr(morning ? i : i + 3, 2));
+                } else if (meridiem == 3) {
+                    Put(p[morning ? i : i + 2]);
+                } else if (meridiem == 4) {
+                    Put(morning ? regional_.am_designator : regional_.pm_designator);
+                } else if (run >= 4) {
+                    PutDayName(regional_.long_day_names);
+                    used = 4;
+                } else if (run == 3) {
+                    PutDayName(regional_.short_day_names);
+                } else {
+                    Put(c);
+                    used = 1;
+                }
+                if (meridiem != 0) {
+                    meridiem_out = true;
+                    used = meridiem;
+                }
+                break;
+            }
+            default:
+                // Any other letter stands for itself.
+                Put(c);
+                used = 1;
+                break;
+        }
+        last_letter = Upper(p[i + used - 1]);
+        i += used;
+    }
+}
+
+}  // namespace
+
+std::string FormatDatePattern(std::string_view pattern, const LocalDateTime& when,
+                              const RegionalSettings& regional) {
+    Renderer renderer(when, regional);
+    renderer.Append(pattern.empty() ? std::string_view("c") : pattern, 1);
+    return renderer.Take();
+}
+
+}  // namespace kv
