@@ -1,6 +1,7 @@
 #pragma once
 // A platform for native tests: the Windows-1251 codec, regional settings and a clock that the
 // test sets, notices that are recorded instead of shown; the posix backends for the rest.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ class FakePlatform {
 class VectorParams final : public ParamSource {
   public:
     VectorParams() = default;
-    VectorParams(std::initializer_list<Variant> values) : values(values) {}
+    VectorParams(std::initializer_list<Variant> list) : values(list) {}
     std::vector<Variant> values;
     bool Get(int32_t n, Variant& out) const override {
         if (n < 0 || static_cast<size_t>(n) >= values.size()) return false;
@@ -75,3 +76,25 @@ inline std::u16string U(std::string_view utf8) { return Utf8ToUtf16(utf8); }
 inline Variant Str(std::string_view utf8) { return Variant::Text(Utf8ToUtf16(utf8)); }
 
 }  // namespace kv::test
+
+namespace kv {
+// Readable values in test failure messages.
+inline void PrintTo(const Variant& v, std::ostream* os) {
+    const Variant& d = v.Deref();
+    *os << VarTypeName(v.vt()) << "(";
+    switch (d.type()) {
+        case VarType::Bstr:
+            *os << '"' << Utf16ToUtf8(d.text()) << '"';
+            break;
+        case VarType::R4:
+        case VarType::R8:
+        case VarType::Date:
+            *os << d.real_value();
+            break;
+        default:
+            *os << d.int_value();
+            break;
+    }
+    *os << ")";
+}
+}  // namespace kv
