@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine64 in the build tree's private Wine prefix:
+#   scripts/wine-run.sh PROGRAM [ARGS...]
+# PROGRAM is a path to an .exe or the name of a Wine program (regsvr32, reg). The prefix is
+# <build tree>/wineprefix, where the build tree is the nearest directory holding CMakeCache.txt
+# above the program (or above the current directory); KV_WINEPREFIX overrides it. The prefix is
+# created once, quietly and without a display. The program runs with the Russian locale (ANSI
+# code page 1251); its output goes to a file first, because a pipe can stay open in Wine's
+# background processes, and is then printed with Unix line ends. Its exit code is ours.
+set -uo pipefail
+
+if [ $# -lt 1 ]; then
+    echo "usage: $0 PROGRAM [ARGS...]" >&2
+    exit 2
+fi
+
+find_build_tree() {
+    local dir=$1
+    while [ -n "$dir" ] && [ "$dir" != "/" ]; do
+        [ -f "$dir/CMakeCache.txt" ] && { echo "$dir"; return 0; }
+        dir=$(dirname "$dir")
+    done
+    return 1
+}
+
+program=$1
+shift
+if [ -n "${KV_WINEPREFIX:-}" ]; then
+    prefix=$KV_WINEPREFIX
+else
+    start=$PWD
+    [ -e "$program" ] && start=$(cd "$(dirname "$program")" && pwd)
+    tree=$(find_build_tree "$start") || tree=$(find_build_tree "$PWD") || {
+        echo "wine-run.sh: no build tree above $start; set KV_WINEPREFIX" >&2
+        exit 2
+    }
+    prefix=$tree/wineprefix
+fi
+
+export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# One creator at a time; the others wait for the finished prefix.
+create_prefix() {
+    mkdir -p "$WINEPREFIX" || return 1
+    (
+        flock 9
+        [ -f "$WINEPREFIX/.kv-ready" ] && exit 0
+        log=$WINEPREFIX/.kv-create.log
+        {
+            env -u DISPLAY wineboot -i &&
+                env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+                    /v Debugger /d '' /f &&
+                env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+                    /v Auto /d 0 /f &&
+                wineserver -w
+        } >"$log" 2>&1 </dev/null || exit 1
+        touch "$WINEPREFIX/.kv-ready"
+    ) 9>"$WINEPREFIX.lock"
+}
+if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
+    create_prefix || {
+        echo "wine-run.sh: could not create the Wine prefix $WINEPREFIX (see $WINEPREFIX/.kv-create.log)" >&2
+        exit 2
+    }
+fi
+
+out=$(mktemp "${TMPDIR:-/tmp}/kv-wine-out.XXXXXX") || exit 2
+child=
+cleanup() {
+    [ -n "$child" ] && kill "$child" 2>/dev/null
+    rm -f "$out"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+LC_ALL=ru_RU.UTF-8 wine "$program" "$@" >"$out" 2>&1 </dev/null &
+child=$!
+wait "$child"
+status=$?
+child=
+tr -d '\r' <"$out"
+exit $status
