@@ -44,7 +44,8 @@ std::string CreateOrderFile(T_vk_object& vk, const std::string& point_code,
     Platform& os = vk.platform();
     if (!os.files.DirectoryExists(vk.DirToZakaz)) {
         const uint32_t code = os.files.MakeDirectory(vk.DirToZakaz);
-        if (code != 0) throw Error(IoErrorText(code));
+        // Another process may have made it meanwhile; only a directory still missing fails.
+        if (code != 0 && !os.files.DirectoryExists(vk.DirToZakaz)) throw Error(IoErrorText(code));
     }
     if (!TrimControl(point_code).empty()) vk.PointCode = point_code;
     const std::string used_pattern =
