@@ -2,8 +2,9 @@
 // QueryFullProcessImageNameA are looked up in kernel32, so the component loads on every
 // system from Windows 95 on and only sees fewer processes where a part is missing. Each entry
 // is resolved once and kept; a PSAPI.dll that failed to load is tried again at the next call.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <tlhelp32.h>
 
 #include <cstring>
 
