@@ -23,7 +23,6 @@ void ExecClearAutoZakaz(T_vk_object&) { NotBuilt("ClearAutoZakaz"); }
 void ExecCountPositionInZakaz(T_vk_object&) { NotBuilt("CountPositionInZakaz"); }
 void ExecZakazInArhive(T_vk_object&) { NotBuilt("ZakazInArhive"); }
 void ExecSelectPositionFromZakaz(T_vk_object&) { NotBuilt("SelectPositionFromZakaz"); }
-void ExecCheckKelvarin(T_vk_object&) { NotBuilt("CheckKelvarin"); }
 void ExecSopostavNames(T_vk_object&) { NotBuilt("SopostavNames"); }
 
 }  // namespace kv

@@ -12,7 +12,8 @@ Clock& SystemClock();
 NoticeBox& Notices();
 FileSystem& Files();
 DesktopChannel& Channel();
-ProcessLister& Processes();
+ProcessSystem& Processes();
 LibraryLoader& Libraries();
+DialogToolkit& Dialogs();
 
 }  // namespace kv::backend

@@ -10,6 +10,7 @@
 
 #include "common/datetime.h"
 #include "common/text.h"
+#include "platform/dialog.h"
 #include "platform/regional.h"
 
 namespace kv {
@@ -67,16 +68,41 @@ class DesktopChannel {
     virtual void Pause(uint32_t milliseconds) = 0;
 };
 
-struct ProcessEntry {
+// The operating system's entry points for the process list, in portable types: ToolHelp on
+// the Windows 9x family, PSAPI with OpenProcess on the others. A null entry is one the system
+// does not have. The algorithm over them lives in link/UKillProcess; tests swap entries.
+struct ProcessSnapshotEntry {
     uint32_t process_id = 0;
-    std::string exe_name;  // file name or full path, ANSI
+    char exe_file[260] = {};  // zero-terminated unless all 260 characters are used
 };
 
-class ProcessLister {
+struct ProcessEntryPoints {
+    uint32_t platform_id = 0;  // as the version query reports it; 1 is the Windows 9x family
+    // ToolHelp: a snapshot of the processes (0 on failure) and its walk.
+    uintptr_t (*create_snapshot)() = nullptr;
+    bool (*process_first)(uintptr_t snapshot, ProcessSnapshotEntry& entry) = nullptr;
+    bool (*process_next)(uintptr_t snapshot, ProcessSnapshotEntry& entry) = nullptr;
+    // PSAPI: process identifiers into a buffer of `bytes` bytes, reporting the bytes filled.
+    bool (*enum_processes)(uint32_t* ids, uint32_t bytes, uint32_t& bytes_returned) = nullptr;
+    bool (*first_module)(uintptr_t process, uintptr_t& module) = nullptr;
+    // Characters copied, without the zero that ends them; 0 on failure.
+    uint32_t (*module_file_name)(uintptr_t process, uintptr_t module, char* buffer,
+                                 uint32_t size) = nullptr;
+    // kernel32: a process handle, 0 when it cannot be opened.
+    uintptr_t (*open_process)(uint32_t access, bool inherit, uint32_t process_id) = nullptr;
+    // The image path of an opened process; `size` in: the buffer's room, out: the characters
+    // written. Missing before Windows Vista.
+    bool (*query_image_name)(uintptr_t process, char* buffer, uint32_t& size) = nullptr;
+    void (*close_handle)(uintptr_t handle) = nullptr;
+    // The system's ANSI lower-casing, in place; null where the system has none.
+    void (*lower_ansi)(char* text, uint32_t length) = nullptr;
+};
+
+class ProcessSystem {
   public:
-    virtual ~ProcessLister() = default;
-    // Every running process, in the order the system reports them; empty when unreadable.
-    virtual std::vector<ProcessEntry> ListRunningProcesses() = 0;
+    virtual ~ProcessSystem() = default;
+    // Resolved on first use and kept; a library that failed to load is tried again next time.
+    virtual const ProcessEntryPoints& EntryPoints() = 0;
 };
 
 // Run-time loading of a shared library by file name.
@@ -88,6 +114,10 @@ class LibraryLoader {
     virtual void Close(void* library) = 0;
 };
 
+namespace backend {
+DialogToolkit& Dialogs();
+}
+
 // The operating system as the component sees it. Every member is borrowed and outlives the
 // component object.
 struct Platform {
@@ -97,8 +127,10 @@ struct Platform {
     NoticeBox& notices;
     FileSystem& files;
     DesktopChannel& channel;
-    ProcessLister& processes;
+    ProcessSystem& processes;
     LibraryLoader& libraries;
+    // The name-matching dialog's windows; the backend's unless a test gives its own.
+    DialogToolkit& dialogs = backend::Dialogs();
 };
 
 // The production backend of the system the code is built for.
