@@ -14,6 +14,5 @@ FileSystem& Files();
 DesktopChannel& Channel();
 ProcessSystem& Processes();
 LibraryLoader& Libraries();
-DialogToolkit& Dialogs();
 
 }  // namespace kv::backend
