@@ -5,17 +5,9 @@
 namespace kv {
 
 RegionalSettings RegionalSettings::Russian() {
+    // The separators, the formats and the absent morning and afternoon designators are the
+    // structure's defaults.
     RegionalSettings r;
-    r.decimal_separator = ',';
-    r.date_separator = ".";
-    r.time_separator = ":";
-    r.short_date_format = "dd.MM.yyyy";
-    r.long_date_format = Cp1251FromUtf8("d MMMM yyyy 'г.'");
-    r.short_time_format = "H:mm";
-    r.long_time_format = "H:mm:ss";
-    // Russian Windows has no morning and afternoon designators.
-    r.am_designator.clear();
-    r.pm_designator.clear();
     const char* const short_days[] = {"Вс", "Пн", "Вт", "Ср", "Чт", "Пт", "Сб"};
     const char* const long_days[] = {"воскресенье", "понедельник", "вторник", "среда",
                                      "четверг",     "пятница",     "суббота"};
@@ -33,7 +25,6 @@ RegionalSettings RegionalSettings::Russian() {
         r.long_month_names[i] = Cp1251FromUtf8(long_months[i]);
     }
     r.era_name = Cp1251FromUtf8("н.э.");
-    r.era_year_offset = 0;
     return r;
 }
 

@@ -7,6 +7,7 @@
 
 namespace kv {
 
+// The defaults are those of Russian Windows.
 struct RegionalSettings {
     char decimal_separator = ',';
     std::string date_separator = ".";

@@ -209,8 +209,6 @@ TEST(DatePattern, RussianDefaults) {
     EXPECT_EQ(FormatDatePattern("ddd dddd mmm", kTuesday, r), win("Вт вторник мар"));
     EXPECT_EQ(FormatDatePattern("dddd", {2025, 12, 7}, r), win("воскресенье"));
     EXPECT_EQ(FormatDatePattern("h:nn ampm", At(13, 5), r), "1:05 ");
-    // The default of the settings structure is the Russian one, as Windows-1251 bytes.
-    EXPECT_EQ(RegionalSettings().long_date_format, r.long_date_format);
 }
 
 TEST(WindowsFormatPicture, RendersAsWindowsWould) {
