@@ -1,0 +1,41 @@
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "platform/backend.h"
+
+namespace kv {
+namespace {
+
+// The component names its Firebird client by a Windows file name: "gds32.dll" by default, or
+// "fbclient.dll", with or without a directory. On this system that client is
+// libfbclient.so.2, so those two names (in any letter case) load it; every other name goes to
+// the dynamic loader unchanged, and a Windows library that does not exist here fails to load.
+std::string NativeFileName(const std::string& file_name) {
+    const size_t slash = file_name.find_last_of("/\\");
+    std::string base = file_name.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::transform(base.begin(), base.end(), base.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (base == "gds32.dll" || base == "fbclient.dll") return "libfbclient.so.2";
+    return file_name;
+}
+
+class PosixLibraryLoader final : public LibraryLoader {
+  public:
+    void* Open(const std::string& file_name) override {
+        if (file_name.empty()) return nullptr;
+        return dlopen(NativeFileName(file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    void* Symbol(void* library, const char* name) override { return dlsym(library, name); }
+    void Close(void* library) override { dlclose(library); }
+};
+
+}  // namespace
+
+LibraryLoader& backend::Libraries() {
+    static PosixLibraryLoader loader;
+    return loader;
+}
+
+}  // namespace kv
