@@ -30,7 +30,9 @@ const char* const kStatementLines[] = {
     "order by 3",
 };
 constexpr size_t kConditionLine = 9;
-constexpr std::string_view kParameterMark = ":tname";
+// The initial filter line as the client library takes it: it knows positional parameters only.
+constexpr std::string_view kPositionalFilterLine =
+    "    lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing ?";
 constexpr std::string_view kTrailingAnd = " and";
 
 // The client library takes statement texts and attach items with 16-bit and 8-bit lengths.
@@ -228,11 +230,14 @@ bool RegistryConnection::HasParameter() const {
     return SQLSelList.lines[kFilterLine] == kStatementLines[kFilterLine];
 }
 
-std::string RegistryConnection::StatementText() const {
+std::string RegistryConnection::StatementText() const { return JoinLines(false); }
+
+std::string RegistryConnection::JoinLines(bool positional) const {
     const bool no_filter = BlankLine(SQLSelList.lines[kFilterLine]);
     std::string text;
     for (size_t i = 0; i < SQLSelList.lines.size(); ++i) {
         std::string_view line = SQLSelList.lines[i];
+        if (positional && i == kFilterLine && HasParameter()) line = kPositionalFilterLine;
         // Without a filter the fixed conditions end the WHERE clause.
         if (i == kConditionLine && no_filter && line.ends_with(kTrailingAnd)) {
             line.remove_suffix(kTrailingAnd.size());
@@ -246,12 +251,7 @@ std::string RegistryConnection::StatementText() const {
 void RegistryConnection::Open() {
     if (IsOpen()) return;
     if (!InTransaction()) throw Error("The transaction is not active.");
-    std::string sql = StatementText();
-    if (HasParameter()) {
-        // The client library knows only positional parameters.
-        const size_t mark = sql.rfind(kParameterMark);
-        sql.replace(mark, kParameterMark.size(), "?");
-    }
+    const std::string sql = JoinLines(true);
     if (sql.size() > kMaxStatementLength) throw Error("The statement text is too long.");
     try {
         fb::StatusVector status{};

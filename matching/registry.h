@@ -113,6 +113,8 @@ class RegistryConnection {
 
     void Check(const fb::Status* status) const;
     bool HasParameter() const;
+    // The statement lines joined by CR LF; `positional` marks the parameter with '?'.
+    std::string JoinLines(bool positional) const;
     void Describe();
     void Execute();
     bool FetchRow();
