@@ -6,7 +6,7 @@
 
 namespace kv {
 namespace {
-[[noreturn]] void NotBuilt(const char* method) {
+[[noreturn, maybe_unused]] void NotBuilt(const char* method) {
     throw Error(std::string(method) + ": not built yet");
 }
 }  // namespace
@@ -23,6 +23,5 @@ void ExecClearAutoZakaz(T_vk_object&) { NotBuilt("ClearAutoZakaz"); }
 void ExecCountPositionInZakaz(T_vk_object&) { NotBuilt("CountPositionInZakaz"); }
 void ExecZakazInArhive(T_vk_object&) { NotBuilt("ZakazInArhive"); }
 void ExecSelectPositionFromZakaz(T_vk_object&) { NotBuilt("SelectPositionFromZakaz"); }
-void ExecSopostavNames(T_vk_object&) { NotBuilt("SopostavNames"); }
 
 }  // namespace kv

@@ -14,5 +14,6 @@ FileSystem& Files();
 DesktopChannel& Channel();
 ProcessSystem& Processes();
 LibraryLoader& Libraries();
+DialogToolkit& Dialogs();
 
 }  // namespace kv::backend

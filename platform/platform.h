@@ -10,6 +10,7 @@
 
 #include "common/datetime.h"
 #include "common/text.h"
+#include "platform/dialog.h"
 #include "platform/regional.h"
 
 namespace kv {
@@ -113,6 +114,9 @@ class LibraryLoader {
     virtual void Close(void* library) = 0;
 };
 
+namespace backend {
+DialogToolkit& Dialogs();
+}
 
 // The operating system as the component sees it. Every member is borrowed and outlives the
 // component object.
@@ -125,6 +129,8 @@ struct Platform {
     DesktopChannel& channel;
     ProcessSystem& processes;
     LibraryLoader& libraries;
+    // The name-matching dialog's windows; the backend's unless a test gives its own.
+    DialogToolkit& dialogs = backend::Dialogs();
 };
 
 // The production backend of the system the code is built for.
