@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -323,6 +326,36 @@ TEST(OrderFileProcesses, WritersInTheSameMinuteNeverShareOrTruncateAFile) {
     for (const std::string& name : Listing(orders)) {
         EXPECT_EQ(ReadAll(orders + "/" + name), ExpectedHeader()) << name;
     }
+}
+
+TEST(PosixClock, GivesTheLocalTimeWithMilliseconds) {
+    // In UTC the local time can be worked out independently of the C library's calendar.
+    const char* saved = std::getenv("TZ");
+    const std::string old_tz = saved != nullptr ? saved : "";
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    using namespace std::chrono;
+    const auto system_now = floor<milliseconds>(system_clock::now());
+    const LocalDateTime now = backend::SystemClock().Now();
+    const auto day = floor<days>(system_now);
+    const year_month_day date{day};
+    const hh_mm_ss time{system_now - day};
+    const LocalDateTime expected{static_cast<int>(date.year()),
+                                 static_cast<int>(static_cast<unsigned>(date.month())),
+                                 static_cast<int>(static_cast<unsigned>(date.day())),
+                                 static_cast<int>(time.hours().count()),
+                                 static_cast<int>(time.minutes().count()),
+                                 static_cast<int>(time.seconds().count()),
+                                 static_cast<int>(time.subseconds().count())};
+    EXPECT_NEAR(ToOleDate(now), ToOleDate(expected), 2.0 / 86400);
+    EXPECT_GE(now.millisecond, 0);
+    EXPECT_LE(now.millisecond, 999);
+    if (saved != nullptr) {
+        setenv("TZ", old_tz.c_str(), 1);
+    } else {
+        unsetenv("TZ");
+    }
+    tzset();
 }
 
 }  // namespace
