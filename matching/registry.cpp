@@ -35,9 +35,8 @@ constexpr std::string_view kPositionalFilterLine =
     "    lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing ?";
 constexpr std::string_view kTrailingAnd = " and";
 
-// The client library takes statement texts and attach items with 16-bit and 8-bit lengths.
+// Attach items carry their length in one byte.
 constexpr size_t kMaxItemLength = 255;
-constexpr size_t kMaxStatementLength = std::numeric_limits<unsigned short>::max();
 
 bool IsBlankControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -252,15 +251,14 @@ void RegistryConnection::Open() {
     if (IsOpen()) return;
     if (!InTransaction()) throw Error("The transaction is not active.");
     const std::string sql = JoinLines(true);
-    if (sql.size() > kMaxStatementLength) throw Error("The statement text is too long.");
     try {
         fb::StatusVector status{};
         client_->alloc_statement2(status, &DB.handle, &SQLSelList.handle);
         if (Failed(status)) SQLSelList.handle = 0;
         Check(status);
         SQLSelList.output = NewSqlda(kTypicalColumns);
-        client_->prepare(status, &Tr.handle, &SQLSelList.handle,
-                         static_cast<unsigned short>(sql.size()), sql.data(), fb::kDialect3,
+        // Length 0: the text is zero-terminated, so a filter of any length passes.
+        client_->prepare(status, &Tr.handle, &SQLSelList.handle, 0, sql.c_str(), fb::kDialect3,
                          SQLSelList.output.get());
         Check(status);
         Describe();
