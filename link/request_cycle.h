@@ -1,0 +1,65 @@
+#pragma once
+// The request cycle over the desktop application's shared block. Each step is one call, so that
+// a request runs them in order and fetches its parameters between them; the cycle itself keeps
+// every read and write inside the mapped block and releases the block however the request ends.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/platform.h"
+
+namespace kv {
+
+class T_vk_object;
+
+constexpr char kBlockName[] = "KelvarinMapFile";
+constexpr uint32_t kBlockCreateSize = 4;  // counts only when the component creates the block
+constexpr uint32_t kPollMilliseconds = 50;
+
+// How a wait for the answer ended.
+enum class WaitOutcome { TimedOut, Stopped, Answered };
+
+// The desktop application's window as the handle field names it; 0 when it names none (empty,
+// not a number, 0 or negative). `handle_field` is the untrimmed field text.
+int32_t WindowOf(std::string_view handle_field);
+
+// Field 2 of the block's text, untrimmed; the whole text when it holds no tab.
+std::string_view HandleFieldOf(std::string_view block_text);
+
+// The status field of an answer read as an integer; -1 (pending) when it is not a number.
+int32_t StatusOf(std::string_view block_text);
+
+class RequestCycle {
+  public:
+    // Step 1: PriceID becomes -1.
+    explicit RequestCycle(T_vk_object& vk);
+    // Step 11: unmaps the view and closes the block when they were opened.
+    ~RequestCycle();
+    RequestCycle(const RequestCycle&) = delete;
+    RequestCycle& operator=(const RequestCycle&) = delete;
+
+    // Step 2: opens the named block into MapHandle; false when it cannot be opened.
+    bool OpenBlock();
+    // Step 3: maps the whole block; false when it cannot be mapped.
+    bool MapView();
+    // The block's text: up to its first zero byte, or to the end of the block without one.
+    std::string Text() const;
+    // Step 6: the request text and a zero byte at the start of the block. A text that does not
+    // fit raises kv::Error naming both sizes and leaves the block as it was.
+    void Write(std::string_view request);
+    // Step 7.
+    void Send(int32_t window, uint32_t message, int32_t wparam, int32_t lparam);
+    // Steps 9 and 10: Searching is 1 while the block is looked at every 50 ms until the answer
+    // is complete, Timeout has passed or StopFind clears Searching. `answer` receives the text
+    // of a complete answer.
+    WaitOutcome Wait(std::string& answer);
+
+  private:
+    T_vk_object& vk_;
+    DesktopChannel& channel_;
+    uintptr_t block_ = 0;
+    DesktopChannel::View view_;
+    bool waiting_ = false;  // Searching was set by this cycle and is not cleared yet
+};
+
+}  // namespace kv

@@ -1,0 +1,366 @@
+// The eleven requests as one table: each is its request text layout, message, message
+// parameters, whether it waits, its answer reader and the results its failures leave. One
+// routine runs any of them through the request cycle.
+#include "link/requests.h"
+
+#include <cmath>
+#include <span>
+
+#include "common/datetime.h"
+#include "common/fields.h"
+#include "common/text.h"
+#include "common/variant.h"
+#include "component/method_bodies.h"
+#include "component/vk_object.h"
+#include "link/request_cycle.h"
+
+namespace kv {
+namespace {
+
+// One field of a request text.
+enum class Field : uint8_t {
+    Pending,      // "-1": the status field of a request waiting for its answer
+    HandleField,  // the handle field as read, untrimmed
+    TradeName,
+    Producer,
+    DistribName,
+    IntlName,
+    PointName,
+    PacketText,
+    FileWithZakaz,
+    Price,
+    UseByDate,
+    Amount,
+    Empty,
+    ZeroPrice,  // the price "0" that FindPosition sends
+    Quantity,   // FindPosition's parameter 2, read while the text is built
+};
+
+// Where a message parameter comes from. Parameters of the call are read after the request
+// text has been written, just before the message is sent.
+enum class Arg : uint8_t { Zero, PacketCount, Param0, Param1 };
+
+// Result and PriceID after a failure, where the requests differ from one another.
+struct FailureRules {
+    int32_t open_failed_result;   // the block cannot be opened: -1, or 0
+    int32_t map_failed_result;    // it cannot be mapped: -2, or 0
+    int32_t map_failed_price_id;  // -2, or -1
+    int32_t timed_out_price_id;   // no complete answer within Timeout: -3, or -1
+};
+
+constexpr FailureRules kStatusEverywhere{-1, -2, -2, -3};
+
+// Receives a complete answer and its status (0 or more); returns the method's result.
+using AnswerReader = int32_t (*)(T_vk_object& vk, std::string_view answer, int32_t status);
+
+struct RequestSpec {
+    std::span<const Field> layout;  // fields joined by tabs
+    bool ends_with_tab;
+    uint32_t message;
+    Arg wparam;
+    Arg lparam;
+    bool waits;  // a request that does not wait returns 1 once its message has returned
+    bool takes_file_parameter;
+    AnswerReader read_answer;
+    FailureRules failures;
+};
+
+int32_t ReadStatus(T_vk_object&, std::string_view, int32_t status) { return status; }
+
+int32_t ReadDone(T_vk_object&, std::string_view, int32_t) { return 1; }
+
+int32_t ReadPacketAnswer(T_vk_object&, std::string_view answer, int32_t) {
+    return CountFoundRecords(answer);
+}
+
+int32_t ReadFoundPosition(T_vk_object& vk, std::string_view answer, int32_t status) {
+    vk.PriceID = status;
+    const LocalDateTime now = vk.platform().clock.Now();
+    if (status == 0) {  // nothing found; Pprice and DistribCode stay
+        vk.TradeName.clear();
+        vk.Producer.clear();
+        vk.DistribName.clear();
+        vk.IntlName.clear();
+        vk.PointName.clear();
+        vk.UseByDate = ToOleDate(now);
+        vk.Amount = 0;
+        return status;
+    }
+    FieldReader fields(answer, '\t');
+    fields.Next();  // the status
+    fields.Next();  // not ours to read
+    vk.TradeName = TrimControl(fields.Next());
+    vk.Producer = TrimControl(fields.Next());
+    vk.DistribName = TrimControl(fields.Next());
+    vk.IntlName = TrimControl(fields.Next());
+    double price = 0;
+    const bool priced = ParseDecimal(fields.Next(), vk.regional().decimal_separator, price);
+    // An infinite price would come back as a text the desktop application cannot read.
+    vk.Pprice = priced && std::isfinite(price) ? price : 0;
+    double date = 0;
+    const bool dated = ParseShortDate(TrimControl(fields.Next()), vk.regional(), now.year, date);
+    vk.UseByDate = dated ? date : ToOleDate(now) + 180;
+    int32_t amount = 1;
+    vk.Amount = ParseInt32(TrimControl(fields.Next()), amount) ? amount : 1;
+    vk.DistribCode = TrimControl(fields.Next());
+    return status;
+}
+
+using F = Field;
+constexpr Field kPosition[] = {F::Pending,  F::HandleField, F::TradeName,
+                               F::Producer, F::DistribName, F::IntlName,
+                               F::Price,    F::UseByDate,   F::Amount};
+constexpr Field kPositionAtPoint[] = {F::Pending,     F::HandleField, F::TradeName, F::Producer,
+                                      F::DistribName, F::IntlName,    F::Price,     F::UseByDate,
+                                      F::Amount,      F::PointName};
+constexpr Field kPositionSought[] = {F::Pending,   F::HandleField, F::TradeName,
+                                     F::Producer,  F::Empty,       F::Empty,
+                                     F::ZeroPrice, F::Empty,       F::Quantity};
+constexpr Field kPacket[] = {F::Pending, F::PointName, F::PacketText};
+constexpr Field kAutoOrderFile[] = {F::Pending, F::FileWithZakaz};
+constexpr Field kPoint[] = {F::Pending, F::HandleField, F::PointName};
+constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
+
+// clang-format off
+constexpr RequestSpec kUseAutozakaz{kPosition, false, 1025, Arg::Param0, Arg::Zero, false, false,
+                                    nullptr, {0, 0, -2, -3}};
+constexpr RequestSpec kPreparePrice{kPosition, false, 1031, Arg::Zero, Arg::Zero, true, false,
+                                    ReadStatus, {0, 0, -2, -3}};
+constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, 1032, Arg::Zero, Arg::Zero,
+                                         true, false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kClearAutoZakaz{kPositionAtPoint, false, 1033, Arg::Zero, Arg::Zero, true,
+                                      false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kCountPositionInZakaz{kPositionAtPoint, false, 1034, Arg::Zero, Arg::Zero,
+                                            true, false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kZakazInArhive{kHandleOnly, false, 1035, Arg::Zero, Arg::Zero, true, false,
+                                     ReadStatus, {0, 0, -2, -1}};
+constexpr RequestSpec kSelectPositionFromZakaz{kHandleOnly, true, 1036, Arg::Param0, Arg::Zero,
+                                               true, false, ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kGetPosition{kPoint, false, 1037, Arg::Zero, Arg::Zero, true, false,
+                                   ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kFindPosition{kPositionSought, false, 1038, Arg::Param0, Arg::Param1, true,
+                                    false, ReadFoundPosition, kStatusEverywhere};
+constexpr RequestSpec kFindPacket{kPacket, true, 1039, Arg::PacketCount, Arg::Zero, true, false,
+                                  ReadPacketAnswer, kStatusEverywhere};
+constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, 1040, Arg::PacketCount,
+                                             Arg::Zero, true, true, ReadDone, kStatusEverywhere};
+// clang-format on
+
+std::string FieldText(T_vk_object& vk, Field field, std::string_view handle_field) {
+    switch (field) {
+        case Field::Pending:
+            return "-1";
+        case Field::HandleField:
+            return std::string(handle_field);
+        case Field::TradeName:
+            return vk.TradeName;
+        case Field::Producer:
+            return vk.Producer;
+        case Field::DistribName:
+            return vk.DistribName;
+        case Field::IntlName:
+            return vk.IntlName;
+        case Field::PointName:
+            return vk.PointName;
+        case Field::PacketText:
+            return vk.PacketText;
+        case Field::FileWithZakaz:
+            return vk.FileWithZakaz;
+        case Field::Price:
+            return PriceText(vk);
+        case Field::UseByDate:
+            return DateText(vk);
+        case Field::Amount:
+            return std::to_string(vk.Amount);
+        case Field::Empty:
+            return {};
+        case Field::ZeroPrice:
+            return "0";
+        case Field::Quantity: {
+            int32_t quantity = 1;
+            if (!ParseInt32(vk.GetStringParam(2), quantity)) quantity = 1;
+            return std::to_string(quantity);
+        }
+    }
+    return {};
+}
+
+std::string RequestText(T_vk_object& vk, const RequestSpec& spec, std::string_view handle_field) {
+    std::string text;
+    for (size_t i = 0; i < spec.layout.size(); ++i) {
+        if (i > 0) text += '\t';
+        text += FieldText(vk, spec.layout[i], handle_field);
+    }
+    if (spec.ends_with_tab) text += '\t';
+    return text;
+}
+
+int32_t Fetch(T_vk_object& vk, Arg arg) {
+    switch (arg) {
+        case Arg::Zero:
+            return 0;
+        case Arg::PacketCount:
+            return vk.PacketCount;
+        case Arg::Param0:
+            return vk.GetIntegerParam(0);
+        case Arg::Param1:
+            return vk.GetIntegerParam(1);
+    }
+    return 0;
+}
+
+// Cycle steps 4 to 10 on an open and mapped block; returns the method's result.
+int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle) {
+    const std::string block_text = cycle.Text();
+    const std::string_view handle_field = HandleFieldOf(block_text);
+    if (spec.takes_file_parameter) {
+        // Taken before the window is tested: the path is kept even when nobody answers.
+        std::string path = vk.GetStringParam(0);
+        if (!path.empty()) vk.FileWithZakaz = std::move(path);
+    }
+    const int32_t window = WindowOf(handle_field);
+    if (window == 0) return 0;  // the desktop application is absent: nothing written or sent
+
+    cycle.Write(RequestText(vk, spec, handle_field));
+    const int32_t lparam = Fetch(vk, spec.lparam);  // parameter 1 is read before parameter 0
+    const int32_t wparam = Fetch(vk, spec.wparam);
+    cycle.Send(window, spec.message, wparam, lparam);
+    if (!spec.waits) return 1;
+
+    std::string answer;
+    switch (cycle.Wait(answer)) {
+        case WaitOutcome::TimedOut:
+            vk.PriceID = spec.failures.timed_out_price_id;
+            return -3;
+        case WaitOutcome::Stopped:
+            return 0;
+        case WaitOutcome::Answered:
+            break;
+    }
+    return spec.read_answer(vk, answer, StatusOf(answer));
+}
+
+void RunRequest(T_vk_object& vk, const RequestSpec& spec) {
+    int32_t result = 0;
+    {
+        RequestCycle cycle(vk);
+        if (!cycle.OpenBlock()) {
+            result = spec.failures.open_failed_result;
+        } else if (!cycle.MapView()) {
+            result = spec.failures.map_failed_result;
+            vk.PriceID = spec.failures.map_failed_price_id;
+        } else {
+            result = Exchange(vk, spec, cycle);
+        }
+    }
+    vk.ResultValue = Variant::Int32(result);
+}
+
+}  // namespace
+
+std::string PriceText(const T_vk_object& vk) {
+    return FormatGeneral(vk.Pprice, vk.regional().decimal_separator);
+}
+
+std::string DateText(const T_vk_object& vk) {
+    return vk.FormatDate(vk.regional().short_date_format, FromOleDate(vk.UseByDate));
+}
+
+bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
+                    double& out) {
+    // The order of day, month and year and the separator between them, as the format has them.
+    const std::string& format = regional.short_date_format;
+    char order[3] = {};
+    int parts = 0;
+    size_t first_run_end = 0;
+    std::string separator;
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    for (size_t i = 0; i < format.size() && parts < 3;) {
+        const char c = lower(format[i]);
+        if (c != 'd' && c != 'm' && c != 'y') {
+            ++i;
+            continue;
+        }
+        for (int k = 0; k < parts; ++k) {
+            if (order[k] == c) return false;
+        }
+        if (parts == 1) {
+            for (char s : format.substr(first_run_end, i - first_run_end)) {
+                if (s == '/') {
+                    separator += regional.date_separator;
+                } else if (s != '\'' && s != '"') {
+                    separator += s;
+                }
+            }
+        }
+        order[parts++] = c;
+        while (i < format.size() && lower(format[i]) == c) ++i;
+        if (parts == 1) first_run_end = i;
+    }
+    if (parts < 3 || separator.empty()) return false;
+
+    int day = 0, month = 0, year = 0;
+    size_t year_digits = 0;
+    size_t pos = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (k > 0) {
+            if (text.substr(pos, separator.size()) != separator) return false;
+            pos += separator.size();
+        }
+        const size_t start = pos;
+        int value = 0;
+        while (pos < text.size() && pos - start < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + (text[pos++] - '0');
+        }
+        const size_t digits = pos - start;
+        if (digits == 0 || digits > (order[k] == 'y' ? 4u : 2u)) return false;
+        (order[k] == 'd' ? day : order[k] == 'm' ? month : year) = value;
+        if (order[k] == 'y') year_digits = digits;
+    }
+    if (pos != text.size()) return false;  // nothing may follow the date
+    if (year_digits <= 2) {
+        year += current_year / 100 * 100;
+        if (year > current_year + 50) {
+            year -= 100;
+        } else if (year <= current_year - 50) {
+            year += 100;
+        }
+    }
+    if (!IsValidDate(year, month, day)) return false;
+    LocalDateTime date;
+    date.year = year;
+    date.month = month;
+    date.day = day;
+    out = ToOleDate(date);
+    return true;
+}
+
+int32_t CountFoundRecords(std::string_view answer) {
+    FieldReader fields(answer, '\t');
+    fields.Next();  // the status
+    int32_t found = 0;
+    for (std::string_view first = fields.Next(); !first.empty(); first = fields.Next()) {
+        int32_t value = 0;
+        if (ParseInt32(first, value) && value > 0) ++found;
+        for (int skipped = 0; skipped < 8; ++skipped) fields.Next();  // not ours to read
+    }
+    return found;
+}
+
+// The methods of the catalogue.
+void ExecUseAutozakaz(T_vk_object& vk) { RunRequest(vk, kUseAutozakaz); }
+void ExecFindPosition(T_vk_object& vk) { RunRequest(vk, kFindPosition); }
+void ExecGetPosition(T_vk_object& vk) { RunRequest(vk, kGetPosition); }
+void ExecFindPacket(T_vk_object& vk) { RunRequest(vk, kFindPacket); }
+void ExecFindAutoZakazFromFile(T_vk_object& vk) { RunRequest(vk, kFindAutoZakazFromFile); }
+void ExecPreparePrice(T_vk_object& vk) { RunRequest(vk, kPreparePrice); }
+void ExecClearCurrentZakaz(T_vk_object& vk) { RunRequest(vk, kClearCurrentZakaz); }
+void ExecClearAutoZakaz(T_vk_object& vk) { RunRequest(vk, kClearAutoZakaz); }
+void ExecCountPositionInZakaz(T_vk_object& vk) { RunRequest(vk, kCountPositionInZakaz); }
+void ExecZakazInArhive(T_vk_object& vk) { RunRequest(vk, kZakazInArhive); }
+void ExecSelectPositionFromZakaz(T_vk_object& vk) { RunRequest(vk, kSelectPositionFromZakaz); }
+
+// Only ends a running wait, which may be on another thread; the result stays 0.
+void ExecStopFind(T_vk_object& vk) { vk.Searching.store(0); }
+
+}  // namespace kv

@@ -1,0 +1,169 @@
+#pragma once
+// A desktop ordering application that the test scripts: the shared block is a vector of exactly
+// the block's size (so that the sanitizers catch any access past it), the tick counter is
+// simulated, and the answer comes inside the message, some ticks later, or never.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/text.h"
+#include "component/protocol.h"
+#include "platform/backend.h"
+#include "support/fake_platform.h"
+
+namespace kv::test {
+
+class FakeDesktop final : public DesktopChannel {
+  public:
+    static constexpr uintptr_t kBlock = 0x4d4d;
+
+    struct Message {
+        int32_t window;
+        uint32_t message;
+        int32_t wparam;
+        int32_t lparam;
+        std::string text;  // the block's text when the message arrived
+    };
+
+    std::vector<char> block = std::vector<char>(4096, '#');
+    bool open_fails = false;
+    bool map_fails = false;
+    int32_t window = 123456;            // the window that answers; a message to any other is lost
+    std::optional<std::string> answer;  // written on a message to `window`, none when empty
+    uint32_t answer_after = 0;          // ticks after the message; 0 answers inside it
+    uint32_t tick = 1000;
+    uint32_t tick_per_read = 0;
+    bool real_sleep = false;
+    std::function<void()> on_pause;
+
+    std::vector<Message> messages;
+    std::vector<uint32_t> pauses;
+    int opened = 0, closed = 0, mapped = 0, unmapped = 0;
+
+    // The block's text and a zero byte; the rest of the block keeps its bytes.
+    void SetText(std::string_view text) {
+        std::copy(text.begin(), text.end(), block.begin());
+        block[text.size()] = '\0';
+    }
+    std::string Text() const {
+        const auto zero = std::find(block.begin(), block.end(), '\0');
+        return std::string(block.begin(), zero);
+    }
+    void ExpectReleased() const {
+        EXPECT_EQ(opened, closed);
+        EXPECT_EQ(mapped, unmapped);
+    }
+
+    uintptr_t OpenBlock(const std::string& name, uint32_t create_size) override {
+        EXPECT_EQ(name, "KelvarinMapFile");
+        EXPECT_EQ(create_size, 4u);
+        if (open_fails) return 0;
+        ++opened;
+        return kBlock;
+    }
+    View MapBlock(uintptr_t handle) override {
+        EXPECT_EQ(handle, kBlock);
+        if (map_fails) return {};
+        ++mapped;
+        return {block.data(), block.size()};
+    }
+    void UnmapBlock(const View& view) override {
+        EXPECT_EQ(view.data, block.data());
+        ++unmapped;
+    }
+    void CloseBlock(uintptr_t handle) override {
+        EXPECT_EQ(handle, kBlock);
+        ++closed;
+    }
+    void SendToWindow(int32_t to, uint32_t message, int32_t wparam, int32_t lparam) override {
+        messages.push_back({to, message, wparam, lparam, Text()});
+        if (to != window || !answer) return;
+        due_ = tick + answer_after;
+        pending_ = true;
+        if (answer_after == 0) Reply();
+    }
+    uint32_t TickCount() override {
+        const uint32_t now = tick;
+        tick += tick_per_read;
+        return now;
+    }
+    void Pause(uint32_t milliseconds) override {
+        pauses.push_back(milliseconds);
+        // A cycle that never gives up must fail the test rather than hang it.
+        if (pauses.size() > 10000) throw std::runtime_error("the wait does not end");
+        tick += milliseconds + 1;  // a sleep lasts a little longer than asked
+        if (real_sleep) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (pending_ && static_cast<int32_t>(tick - due_) >= 0) Reply();
+        if (on_pause) on_pause();
+    }
+
+  private:
+    // An answer as long as the block or longer fills it without a zero byte.
+    void Reply() {
+        pending_ = false;
+        const size_t n = std::min(answer->size(), block.size());
+        std::copy(answer->begin(), answer->begin() + static_cast<std::ptrdiff_t>(n), block.begin());
+        if (n < block.size()) block[n] = '\0';
+    }
+    uint32_t due_ = 0;
+    bool pending_ = false;
+};
+
+// The host's parameters of one call.
+class CallParams final : public ParamSource {
+  public:
+    explicit CallParams(std::vector<Variant> values) : values_(std::move(values)) {}
+    bool Get(int32_t n, Variant& out) const override {
+        if (n < 0 || static_cast<size_t>(n) >= values_.size()) return false;
+        out = values_[static_cast<size_t>(n)];
+        return true;
+    }
+
+  private:
+    std::vector<Variant> values_;
+};
+
+// A component whose desktop application is a FakeDesktop, driven through the host protocol.
+struct Link {
+    FakeDesktop desktop;
+    Cp1251Codec codec;
+    FakeRegional regional;
+    FakeClock clock;
+    RecordingNotices notices;
+    Platform platform{codec,
+                      regional,
+                      clock,
+                      notices,
+                      backend::Files(),
+                      desktop,
+                      backend::Processes(),
+                      backend::Libraries()};
+    RecordingErrorLog errors;
+    Protocol protocol{platform, &errors};
+    T_vk_object& vk = protocol.object();
+
+    Link() { desktop.SetText("0\t123456\t"); }
+
+    // Calls a method by its English name; the result must be VT_I4.
+    int32_t Call(const char* english, std::vector<Variant> params = {}) {
+        int32_t number = -1;
+        EXPECT_EQ(protocol.FindMethod(Utf8ToUtf16(english), number), kS_OK) << english;
+        CallParams source(std::move(params));
+        Variant result;
+        EXPECT_EQ(protocol.CallAsFunc(number, result, &source), kS_OK);
+        EXPECT_EQ(result.type(), VarType::I4) << english;
+        return static_cast<int32_t>(result.int_value());
+    }
+    std::string LastError() const {
+        return errors.records.empty() ? "" : Utf16ToUtf8(errors.records.back().description);
+    }
+};
+
+}  // namespace kv::test
