@@ -246,6 +246,14 @@ TEST_F(RegistryTest, ReopenAfterEveryReplacement) {
     }
 }
 
+TEST_F(RegistryTest, FilterLongerThan64KiBIsSentWhole) {
+    RegistryConnection& c = Connect();
+    std::string filter = WordCondition("валидол");
+    while (filter.size() < 70000) filter += " and " + WordCondition("табл");
+    c.ReplaceFilterLine(filter);
+    EXPECT_EQ(Codes(ListAll(c)), (std::set<int>{301}));
+}
+
 TEST_F(RegistryTest, RowsAreFetchedOnlyAsTheyAreNeeded) {
     loader_.count_calls = true;
     RegistryConnection& c = Connect();
