@@ -45,7 +45,9 @@ std::string CurrencyText(int64_t scaled, char separator) {
     const bool negative = scaled < 0;
     const uint64_t magnitude =
         negative ? 0 - static_cast<uint64_t>(scaled) : static_cast<uint64_t>(scaled);
-    std::string text = (negative ? "-" : "") + std::to_string(magnitude / 10000);
+    std::string text;
+    if (negative) text.push_back('-');
+    text += std::to_string(magnitude / 10000);
     std::string fraction = std::to_string(10000 + magnitude % 10000).substr(1);
     while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
     if (!fraction.empty()) text += separator + fraction;
