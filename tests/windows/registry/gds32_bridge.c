@@ -1,0 +1,90 @@
+/* A test-only Windows "gds32.dll" for Wine, built with winegcc: each entry point of the
+   Firebird client that the registry connection uses is forwarded to the Linux client library,
+   so that the Windows build reaches a real database. On x86_64 no structure needs translating:
+   status vectors hold 8-byte integers and handles 4 bytes on both sides, and XSQLDA has the
+   same layout. Only drive-letter paths are turned into Unix paths, because the Linux client
+   reads "C:\x.fdb" as the host "C". */
+#include <dlfcn.h>
+#include <limits.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+typedef intptr_t Status;
+typedef unsigned int Handle;
+
+#define SYSV __attribute__((sysv_abi))
+
+static void* Entry(const char* name) {
+    static void* client;
+    if (client == NULL) client = dlopen("libfbclient.so.2", RTLD_NOW);
+    return client != NULL ? dlsym(client, name) : NULL;
+}
+
+/* Fails like the client does when an entry point is missing, so the caller sees a text. */
+static Status Missing(Status* status) {
+    status[0] = 1;
+    status[1] = 335544382; /* isc_random */
+    status[2] = 0;
+    return status[1];
+}
+
+#define FORWARD(name, params, args)                             \
+    Status WINAPI bridge_##name params {                        \
+        static Status(SYSV* real) params;                       \
+        if (real == NULL) *(void**)&real = Entry("isc_" #name); \
+        return real != NULL ? real args : Missing(status);      \
+    }
+
+FORWARD(detach_database, (Status * status, Handle* db), (status, db))
+FORWARD(start_multiple, (Status * status, Handle* tr, short count, void* vector),
+        (status, tr, count, vector))
+FORWARD(rollback_transaction, (Status * status, Handle* tr), (status, tr))
+FORWARD(dsql_alloc_statement2, (Status * status, Handle* db, Handle* stmt), (status, db, stmt))
+FORWARD(dsql_prepare,
+        (Status * status, Handle* tr, Handle* stmt, unsigned short length, const char* sql,
+         unsigned short dialect, void* sqlda),
+        (status, tr, stmt, length, sql, dialect, sqlda))
+FORWARD(dsql_describe, (Status * status, Handle* stmt, unsigned short version, void* sqlda),
+        (status, stmt, version, sqlda))
+FORWARD(dsql_describe_bind, (Status * status, Handle* stmt, unsigned short version, void* sqlda),
+        (status, stmt, version, sqlda))
+FORWARD(dsql_execute,
+        (Status * status, Handle* tr, Handle* stmt, unsigned short version, const void* sqlda),
+        (status, tr, stmt, version, sqlda))
+FORWARD(dsql_fetch, (Status * status, Handle* stmt, unsigned short version, const void* sqlda),
+        (status, stmt, version, sqlda))
+FORWARD(dsql_free_statement, (Status * status, Handle* stmt, unsigned short option),
+        (status, stmt, option))
+
+Status WINAPI bridge_attach_database(Status* status, short length, const char* name, Handle* db,
+                                     short items_length, const char* items) {
+    static Status(SYSV * real)(Status*, short, const char*, Handle*, short, const char*);
+    if (real == NULL) *(void**)&real = Entry("isc_attach_database");
+    if (real == NULL) return Missing(status);
+    char unix_name[PATH_MAX];
+    const size_t size = length != 0 ? (size_t)length : strlen(name);
+    if (size >= 3 && size < MAX_PATH && name[1] == ':' && (name[2] == '\\' || name[2] == '/')) {
+        WCHAR wide[MAX_PATH];
+        const int n = MultiByteToWideChar(CP_ACP, 0, name, (int)size, wide, MAX_PATH - 1);
+        wide[n] = 0;
+        char* mapped = n > 0 ? wine_get_unix_file_name(wide) : NULL;
+        if (mapped != NULL) {
+            /* A database that does not exist yet keeps the mapped name. */
+            if (realpath(mapped, unix_name) == NULL) {
+                strncpy(unix_name, mapped, sizeof unix_name - 1);
+                unix_name[sizeof unix_name - 1] = 0;
+            }
+            HeapFree(GetProcessHeap(), 0, mapped);
+            return real(status, 0, unix_name, db, items_length, items);
+        }
+    }
+    return real(status, length, name, db, items_length, items);
+}
+
+int WINAPI bridge_interpret(char* buffer, unsigned size, const Status** vector) {
+    static int(SYSV * real)(char*, unsigned, const Status**);
+    if (real == NULL) *(void**)&real = Entry("fb_interpret");
+    return real != NULL ? real(buffer, size, vector) : 0;
+}
