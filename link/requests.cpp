@@ -121,9 +121,12 @@ constexpr Field kAutoOrderFile[] = {F::Pending, F::FileWithZakaz};
 constexpr Field kPoint[] = {F::Pending, F::HandleField, F::PointName};
 constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
 
+// Columns: text layout, text ends with a tab, message, wParam, lParam, waits for the answer,
+// takes the file parameter, answer reader, {result when the block cannot be opened, result and
+// PriceID when it cannot be mapped, PriceID on a timeout}.
 // clang-format off
 constexpr RequestSpec kUseAutozakaz{kPosition, false, 1025, Arg::Param0, Arg::Zero, false, false,
-                                    nullptr, {0, 0, -2, -3}};
+                                    nullptr, {0, 0, -2, -3 /* never waits */}};
 constexpr RequestSpec kPreparePrice{kPosition, false, 1031, Arg::Zero, Arg::Zero, true, false,
                                     ReadStatus, {0, 0, -2, -3}};
 constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, 1032, Arg::Zero, Arg::Zero,
