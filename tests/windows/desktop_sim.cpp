@@ -1,0 +1,211 @@
+#include "desktop_sim.h"
+
+#include <objbase.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "check.h"
+
+namespace kvtest {
+
+double NowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+std::string TempDirectory(const char* tag) {
+    char base[MAX_PATH] = {};
+    GetTempPathA(sizeof base, base);
+    static int serial = 0;
+    const std::string dir = std::string(base) + "kv-" + tag + "-" +
+                            std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    return dir;
+}
+
+Simulator::Simulator(const std::string& exe, const std::vector<std::string>& args) {
+    log_path_ = TempDirectory("sim") + "\\sim.log";
+    std::string command = "\"" + exe + "\"";
+    for (const std::string& arg : args) command += " \"" + arg + "\"";
+    command += " --log \"" + log_path_ + "\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+        Fail(__FILE__, __LINE__,
+             "cannot start " + command + ": error " + std::to_string(GetLastError()));
+        process_ = {};
+    }
+}
+
+Simulator::~Simulator() {
+    Stop();
+    DeleteFileA(log_path_.c_str());
+    const std::string dir = log_path_.substr(0, log_path_.rfind('\\'));
+    RemoveDirectoryA(dir.c_str());
+}
+
+std::string Simulator::Log() const {
+    std::ifstream file(log_path_, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> Simulator::Requests() const {
+    std::vector<std::string> lines;
+    std::istringstream log(Log());
+    std::string line;
+    while (std::getline(log, line)) {
+        if (line.rfind("REQUEST ", 0) == 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+bool Simulator::WaitLog(const std::string& text, DWORD milliseconds) {
+    const double end = NowMs() + milliseconds;
+    do {
+        if (Log().find(text) != std::string::npos) return true;
+        Sleep(10);
+    } while (NowMs() < end);
+    return false;
+}
+
+bool Simulator::WaitReady(DWORD milliseconds) {
+    if (process_.hProcess == nullptr) return false;
+    const double end = NowMs() + milliseconds;
+    do {
+        const std::string log = Log();
+        const size_t ready = log.find("READY window=");
+        if (ready != std::string::npos && log.find('\n', ready) != std::string::npos) {
+            window_ = reinterpret_cast<HWND>(
+                static_cast<uintptr_t>(std::strtoul(log.c_str() + ready + 13, nullptr, 10)));
+            return true;
+        }
+        if (Ended(0)) break;
+        Sleep(10);
+    } while (NowMs() < end);
+    Fail(__FILE__, __LINE__, "the simulator did not get ready; its log: " + Log());
+    return false;
+}
+
+bool Simulator::Ended(DWORD milliseconds) {
+    return process_.hProcess == nullptr ||
+           WaitForSingleObject(process_.hProcess, milliseconds) == WAIT_OBJECT_0;
+}
+
+void Simulator::Stop() {
+    if (process_.hProcess == nullptr) return;
+    if (window_ != nullptr) PostMessageA(window_, WM_CLOSE, 0, 0);
+    if (!Ended(5000)) {
+        TerminateProcess(process_.hProcess, 1);
+        WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    process_ = {};
+}
+
+Session::Session() {
+    CLSID clsid{};
+    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
+    KV_CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
+                                 init_.out_void()),
+                S_OK);
+    if (!init_) return;
+    KV_CHECK_HR(init_->QueryInterface(kv::host::IID_ILanguageExtender, lang_.out_void()), S_OK);
+    if (!lang_) return;
+    KV_CHECK_HR(init_->Init(&connection_), S_OK);
+    initialised_ = true;
+}
+
+Session::~Session() {
+    if (initialised_) init_->Done();
+    lang_.reset();
+    init_.reset();
+}
+
+long Session::Member(bool method, const std::string& name) {
+    BSTR bstr = SysAllocString(Utf16(name).c_str());
+    long number = -1;
+    const HRESULT hr = method ? lang_->FindMethod(bstr, &number) : lang_->FindProp(bstr, &number);
+    SysFreeString(bstr);
+    if (hr != S_OK) Fail(__FILE__, __LINE__, "no member named " + name);
+    return number;
+}
+
+LONG Session::Call(const std::string& method, const std::vector<Arg>& args) {
+    if (!ok()) return -9999;
+    const long number = Member(true, method);
+    std::vector<Var> values(args.size());
+    std::vector<VARIANT*> pointers;
+    for (size_t i = 0; i < args.size(); ++i) {
+        VARIANT* v = values[i].get();
+        if (args[i].text) {
+            V_VT(v) = VT_BSTR;
+            V_BSTR(v) = SysAllocString(args[i].string.c_str());
+        } else {
+            V_VT(v) = VT_I4;
+            V_I4(v) = args[i].number;
+        }
+        pointers.push_back(v);
+    }
+    Params params(pointers);
+    Var result;
+    KV_CHECK_HR(lang_->CallAsFunc(number, result.get(), params.get()), S_OK);
+    if (result.vt() != VT_I4) {
+        Fail(__FILE__, __LINE__, method + " returned type " + Show(result.vt()));
+        return -9999;
+    }
+    return V_I4(result.get());
+}
+
+void Session::SetText(const std::string& property, const std::string& utf8) {
+    Var value = Var::Text(Utf16(utf8));
+    KV_CHECK_HR(lang_->SetPropVal(Member(false, property), value.get()), S_OK);
+}
+
+void Session::SetInt(const std::string& property, LONG value) {
+    Var v = Var::I4(value);
+    KV_CHECK_HR(lang_->SetPropVal(Member(false, property), v.get()), S_OK);
+}
+
+std::string Session::Text(const std::string& property) {
+    Var value;
+    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_EQ(value.vt(), VT_BSTR);
+    return value.vt() == VT_BSTR ? Utf8(value.text()) : std::string();
+}
+
+LONG Session::Int(const std::string& property) {
+    Var value;
+    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_EQ(value.vt(), VT_I4);
+    return value.vt() == VT_I4 ? V_I4(value.get()) : -9999;
+}
+
+double Session::Real(const std::string& property, VARTYPE expected_type) {
+    Var value;
+    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_EQ(value.vt(), expected_type);
+    if (value.vt() == VT_R8) return V_R8(value.get());
+    if (value.vt() == VT_DATE) return V_DATE(value.get());
+    return -9999;
+}
+
+std::vector<std::string> Session::TakeErrors() {
+    std::vector<std::string> texts;
+    for (const LoggedError& e : connection_.log.records) texts.push_back(Utf8(e.description));
+    connection_.log.records.clear();
+    return texts;
+}
+
+}  // namespace kvtest
