@@ -15,7 +15,8 @@ Variant ValueOf(const VARIANT& value, int depth) {
     const VARTYPE vt = V_VT(&value);
     const bool by_ref = (vt & VT_BYREF) != 0;
     const VARTYPE base = vt & VT_TYPEMASK;
-    if ((vt & VT_ARRAY) != 0) return Variant::Opaque(static_cast<VarType>(base));
+    // An array holds no single value: it reads as a kind that no conversion accepts.
+    if ((vt & VT_ARRAY) != 0) return Variant::Opaque(VarType::Variant);
     if (by_ref && V_BYREF(&value) == nullptr) return Variant::Null();
     switch (base) {
         case VT_EMPTY:

@@ -7,6 +7,8 @@
 # created once, quietly and without a display. The program runs with the Russian locale (ANSI
 # code page 1251); its output goes to a file first, because a pipe can stay open in Wine's
 # background processes, and is then printed with Unix line ends. Its exit code is ours.
+# KV_WINE_FRESH=1 stops the prefix's Wine session before and after the program, so that it
+# starts a session of its own with the caller's display (GUI tests under Xvfb).
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -74,10 +76,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 143' TERM INT
 
+# A session started without a display cannot show windows later: GUI runs get their own.
+[ -n "${KV_WINE_FRESH:-}" ] && wineserver -k 2>/dev/null
 LC_ALL=ru_RU.UTF-8 wine "$program" "$@" >"$out" 2>&1 </dev/null &
 child=$!
 wait "$child"
 status=$?
 child=
+[ -n "${KV_WINE_FRESH:-}" ] && wineserver -k 2>/dev/null
 tr -d '\r' <"$out"
 exit $status

@@ -1,0 +1,113 @@
+#include "check.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace kvtest {
+namespace {
+
+int g_failures = 0;
+std::vector<std::string> g_arguments;
+std::string g_ran;  // the group that ran, "all", or empty when none did
+
+}  // namespace
+
+void Run(int argc, char** argv, std::initializer_list<Group> groups) {
+    const char* wanted = argc > 1 ? argv[1] : nullptr;
+    for (int i = 2; i < argc; ++i) g_arguments.emplace_back(argv[i]);
+    bool found = false;
+    for (const Group& group : groups) {
+        if (wanted != nullptr && std::strcmp(wanted, group.name) != 0) continue;
+        found = true;
+        const int before = g_failures;
+        group.run();
+        std::printf("%s %s\n", g_failures == before ? "ok" : "FAILED", group.name);
+        std::fflush(stdout);
+    }
+    if (!found) {
+        std::printf("no group named %s\n", wanted);
+        ++g_failures;
+        return;
+    }
+    g_ran = wanted != nullptr ? wanted : "all";
+}
+
+int Finish() {
+    if (g_failures == 0 && !g_ran.empty()) std::printf("KV-TEST-PASSED %s\n", g_ran.c_str());
+    std::fflush(stdout);
+    return g_failures;
+}
+
+const std::string& Argument(int index) {
+    static const std::string none;
+    return index >= 0 && static_cast<size_t>(index) < g_arguments.size() ? g_arguments[index]
+                                                                         : none;
+}
+
+void Fail(const char* file, int line, const std::string& what) {
+    ++g_failures;
+    const char* name = std::strrchr(file, '/');
+    std::printf("%s:%d: %s\n", name != nullptr ? name + 1 : file, line, what.c_str());
+    std::fflush(stdout);
+}
+
+void Note(const std::string& text) {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+std::wstring Utf16(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring text(static_cast<size_t>(needed), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), needed);
+    return text;
+}
+
+std::string Utf8(std::wstring_view utf16) {
+    if (utf16.empty()) return {};
+    const int size = static_cast<int>(utf16.size());
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string text(static_cast<size_t>(needed), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), needed, nullptr, nullptr);
+    return text;
+}
+
+std::string Show(const std::wstring& text) { return Show(std::wstring_view(text)); }
+std::string Show(std::wstring_view text) { return "\"" + Utf8(text) + "\""; }
+std::string Show(const wchar_t* text) {
+    return text == nullptr ? "(null)" : Show(std::wstring_view(text));
+}
+
+// Bytes outside ASCII are shown in hexadecimal: they are ANSI text, not UTF-8.
+std::string Show(const std::string& text) {
+    std::string shown = "\"";
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F) {
+            shown += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            shown += hex;
+        }
+    }
+    return shown + "\"";
+}
+std::string Show(const char* text) { return text == nullptr ? "(null)" : Show(std::string(text)); }
+std::string Show(int64_t value) { return std::to_string(value); }
+std::string Show(uint64_t value) { return std::to_string(value); }
+std::string Show(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+std::string ShowHresult(HRESULT value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+}  // namespace kvtest

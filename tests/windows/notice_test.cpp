@@ -1,0 +1,183 @@
+// LoadPrices and LoadOtkazes show a real modal notice. This program calls each through the
+// host protocol; a watcher thread finds the message box, checks it (text, title, one OK button,
+// no icon, centred on the screen) and announces it in the status file; the driver script then
+// closes it with xdotool, as a user would. A box nobody closes is closed here after a while,
+// and the test fails, so that nothing hangs.
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "check.h"
+#include "host/addin_lib.h"
+#include "host_objects.h"
+
+using namespace kvtest;
+
+namespace {
+
+std::string g_status_path;  // Wine path of the file the driver script watches
+
+void Announce(const std::string& line) {
+    FILE* status = std::fopen(g_status_path.c_str(), "ab");  // Unix line ends for the driver
+    if (status == nullptr) return;
+    std::fprintf(status, "%s\n", line.c_str());
+    std::fclose(status);
+}
+
+// What the watcher saw; written by the watcher thread, read after it has ended.
+struct Watch {
+    DWORD host_thread = 0;
+    int round = 0;
+    HWND box = nullptr;
+    std::wstring text;
+    std::wstring title;
+    int buttons = 0;
+    int ok_buttons = 0;
+    int icons = 0;
+    LONG centre_dx = 9999;
+    LONG centre_dy = 9999;
+    bool closed_by_user = false;
+};
+
+BOOL CALLBACK TakeDialog(HWND window, LPARAM context) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    if (std::wstring(name) != L"#32770" || !IsWindowVisible(window)) return TRUE;
+    reinterpret_cast<Watch*>(context)->box = window;
+    return FALSE;
+}
+
+std::wstring Lower(std::wstring text) {
+    CharLowerBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+BOOL CALLBACK Inspect(HWND child, LPARAM context) {
+    auto* watch = reinterpret_cast<Watch*>(context);
+    if (!IsWindowVisible(child)) return TRUE;
+    wchar_t name[64] = {};
+    GetClassNameW(child, name, 64);
+    const std::wstring kind = Lower(name);
+    if (kind == L"button") {
+        ++watch->buttons;
+        if (GetDlgCtrlID(child) == IDOK) ++watch->ok_buttons;
+    } else if (kind == L"static") {
+        const LONG style = GetWindowLongW(child, GWL_STYLE);
+        if ((style & SS_TYPEMASK) == SS_ICON && SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+            ++watch->icons;
+        }
+    }
+    return TRUE;
+}
+
+DWORD WINAPI Watcher(LPVOID context) {
+    auto* watch = static_cast<Watch*>(context);
+    for (int i = 0; i < 400 && watch->box == nullptr; ++i) {  // 20 s
+        EnumThreadWindows(watch->host_thread, TakeDialog, reinterpret_cast<LPARAM>(watch));
+        if (watch->box == nullptr) Sleep(50);
+    }
+    if (watch->box == nullptr) {
+        Announce("NO-BOX " + std::to_string(watch->round));
+        return 0;
+    }
+    Sleep(200);  // let the box finish laying itself out
+    wchar_t text[256] = {};
+    GetDlgItemTextW(watch->box, 0xFFFF, text, 256);  // the message box's text control
+    watch->text = text;
+    wchar_t title[256] = {};
+    GetWindowTextW(watch->box, title, 256);
+    watch->title = title;
+    EnumChildWindows(watch->box, Inspect, reinterpret_cast<LPARAM>(watch));
+    RECT rect{};
+    GetWindowRect(watch->box, &rect);
+    watch->centre_dx = (rect.left + rect.right) / 2 - GetSystemMetrics(SM_CXSCREEN) / 2;
+    watch->centre_dy = (rect.top + rect.bottom) / 2 - GetSystemMetrics(SM_CYSCREEN) / 2;
+    Announce("READY " + std::to_string(watch->round));
+    for (int i = 0; i < 600; ++i) {  // 30 s for the driver to close it
+        if (!IsWindow(watch->box)) {
+            watch->closed_by_user = true;
+            return 0;
+        }
+        Sleep(50);
+    }
+    PostMessageW(watch->box, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+std::wstring ExeBaseName() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring name = path;
+    name.erase(0, name.find_last_of(L"\\/") + 1);
+    return name.substr(0, name.rfind(L'.'));
+}
+
+void Notices() {
+    g_status_path = Argument(0);
+    KV_CHECK(!g_status_path.empty());
+    CLSID clsid{};
+    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
+    Ref<kv::host::IInitDone> init;
+    KV_CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
+                                 init.out_void()),
+                S_OK);
+    if (!init) return;
+    Connection connection(true);
+    KV_CHECK_HR(init->Init(&connection), S_OK);
+    Ref<kv::host::ILanguageExtender> lang;
+    KV_CHECK_HR(init->QueryInterface(kv::host::IID_ILanguageExtender, lang.out_void()), S_OK);
+    if (!lang) return;
+
+    int round = 0;
+    for (const wchar_t* method : {L"ОбновитьПрайсы", L"LoadOtkazes"}) {
+        ++round;
+        BSTR name = SysAllocString(method);
+        long number = -1;
+        KV_CHECK_HR(lang->FindMethod(name, &number), S_OK);
+        SysFreeString(name);
+        Watch watch;
+        watch.host_thread = GetCurrentThreadId();
+        watch.round = round;
+        HANDLE watcher = CreateThread(nullptr, 0, Watcher, &watch, 0, nullptr);
+        KV_CHECK(watcher != nullptr);
+        if (watcher == nullptr) return;
+        Var result = Var::Text(L"held before");
+        Params none(0u);
+        const DWORD start = GetTickCount();
+        KV_CHECK_HR(lang->CallAsFunc(number, result.get(), none.get()), S_OK);
+        const DWORD waited = GetTickCount() - start;
+        WaitForSingleObject(watcher, INFINITE);
+        CloseHandle(watcher);
+        Announce("CLOSED " + std::to_string(round));
+
+        KV_CHECK(watch.box != nullptr);
+        KV_CHECK(watch.closed_by_user);
+        KV_CHECK(waited >= 200);  // the call returned only when the box was closed
+        KV_CHECK_EQ(result.vt(), VT_I4);
+        KV_CHECK_EQ(V_I4(result.get()), 0);
+        KV_CHECK_EQ(watch.text, std::wstring(L"Функция временно недоступна"));
+        KV_CHECK_EQ(watch.title, ExeBaseName());
+        KV_CHECK_EQ(watch.buttons, 1);
+        KV_CHECK_EQ(watch.ok_buttons, 1);
+        KV_CHECK_EQ(watch.icons, 0);
+        KV_CHECK(std::labs(watch.centre_dx) <= 2);
+        KV_CHECK(std::labs(watch.centre_dy) <= 2);
+    }
+    KV_CHECK(connection.log.records.empty());
+    KV_CHECK_HR(init->Done(), S_OK);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (FAILED(CoInitialize(nullptr))) {
+        std::printf("CoInitialize failed\n");
+        return 1;
+    }
+    Run(argc, argv, {{"notices", Notices}});
+    CoUninitialize();
+    return Finish();
+}
