@@ -1,8 +1,9 @@
 // The desktop link end to end: the registered DLL, created through its ProgID as 1C creates
 // it, talking over the real shared block and real window messages to sim-kelvarin.exe running
 // as a separate process. Arguments after the group: the DLL, the simulator, the price list.
-#include <objbase.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <objbase.h>
 
 #include <cmath>
 #include <cstdio>

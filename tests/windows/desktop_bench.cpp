@@ -1,0 +1,136 @@
+// The desktop link's cost over real processes, in one run against one simulator:
+// FindPosition through the registered DLL against the bare round trip it is made of
+// (CreateFileMappingA, MapViewOfFile, handle field, request, SendMessageA, answer read,
+// release), and CheckKelvarin against a bare PSAPI enumeration with the same name test. The
+// two sides are called in turn and the median call of each is compared. Arguments after the
+// group: the DLL, the simulator, the price list, and optionally the number of round trips.
+#include <windows.h>
+// After windows.h, whose types they use.
+#include <objbase.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check.h"
+#include "desktop_sim.h"
+
+using namespace kvtest;
+
+namespace {
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// One FindPosition as a bare program does it; the status of the answer.
+int BareFindPosition(const std::string& request) {
+    HANDLE block =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, "KelvarinMapFile");
+    char* view = static_cast<char*>(MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0));
+    MEMORY_BASIC_INFORMATION region{};
+    VirtualQuery(view, &region, sizeof region);
+    const char* tab = static_cast<const char*>(std::memchr(view, '\t', region.RegionSize));
+    const auto window = reinterpret_cast<HWND>(
+        static_cast<intptr_t>(std::strtol(tab != nullptr ? tab + 1 : view, nullptr, 10)));
+    std::memcpy(view, request.c_str(), request.size() + 1);
+    SendMessageA(window, WM_USER + 14, 0, 0);
+    const size_t length = strnlen(view, region.RegionSize);
+    const std::string answer(view, length);
+    UnmapViewOfFile(view);
+    CloseHandle(block);
+    return std::atoi(answer.c_str());
+}
+
+// The processes whose file name contains "kelvarin.exe", counted as a bare program does.
+int BareCountKelvarin() {
+    std::vector<DWORD> ids(4096);
+    DWORD bytes = 0;
+    if (!EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) {
+        return 0;
+    }
+    int count = 0;
+    for (DWORD i = 0; i < bytes / sizeof(DWORD); ++i) {
+        HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+        if (process == nullptr) continue;
+        HMODULE module = nullptr;
+        DWORD needed = 0;
+        char path[MAX_PATH + 1] = {};
+        if (EnumProcessModules(process, &module, sizeof module, &needed) &&
+            GetModuleFileNameExA(process, module, path, sizeof path) > 0) {
+            const char* name = std::max({std::strrchr(path, '\\'), std::strrchr(path, ':'), path});
+            std::string lower(name);
+            CharLowerBuffA(lower.data(), static_cast<DWORD>(lower.size()));
+            if (lower.find("kelvarin.exe") != std::string::npos) ++count;
+        }
+        CloseHandle(process);
+    }
+    return count;
+}
+
+template <typename F>
+double Microseconds(F&& call) {
+    const double start = NowMs();
+    call();
+    return (NowMs() - start) * 1000.0;
+}
+
+// Median microseconds of each side, the two called in turn so that both see the same load.
+template <typename A, typename B>
+std::pair<double, double> Alternating(int calls, A&& a, B&& b) {
+    std::vector<double> as, bs;
+    for (int i = 0; i < calls; ++i) {
+        as.push_back(Microseconds(a));
+        bs.push_back(Microseconds(b));
+    }
+    return {Median(as), Median(bs)};
+}
+
+void Bench() {
+    const int calls = Argument(3).empty() ? 2000 : std::atoi(Argument(3).c_str());
+    Simulator sim(Argument(1), {"--prices", Argument(2)});
+    if (!sim.WaitReady()) return;
+    Session vk;
+    if (!vk.ok()) return;
+    vk.SetInt("Timeout", 1000);
+    vk.SetText("TradeName", "Ибупрофен");
+    const std::string request = "-1\t0\t\xC8\xE1\xF3\xEF\xF0\xEE\xF4\xE5\xED\t\t\t\t0\t\t0";
+
+    // Both sides must get the same answer, or the comparison means nothing.
+    KV_CHECK_EQ(BareFindPosition(request), 4);
+    KV_CHECK_EQ(vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")}), 4);
+    vk.SetText("TradeName", "Ибупрофен");
+    KV_CHECK_EQ(BareCountKelvarin(), 1);
+    KV_CHECK_EQ(vk.Call("CheckKelvarin"), 1);
+
+    const auto [d, b] = Alternating(
+        calls,
+        [&] {
+            vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
+        },
+        [&] { BareFindPosition(request); });
+    const auto [de, be] = Alternating(
+        calls / 40 + 5, [&] { vk.Call("CheckKelvarin"); }, [] { BareCountKelvarin(); });
+    std::printf(
+        "FindPosition round trip: DLL %.1f us (%.0f/s), bare %.1f us (%.0f/s), ratio %.3f"
+        " (goal <= 1.10)\n",
+        d, 1e6 / d, b, 1e6 / b, d / b);
+    std::printf("CheckKelvarin: DLL %.1f us, bare enumeration %.1f us, ratio %.3f\n", de, be,
+                de / be);
+    std::fflush(stdout);
+    KV_CHECK(vk.TakeErrors().empty());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (FAILED(CoInitialize(nullptr))) return 1;
+    Run(argc, argv, {{"bench", Bench}});
+    CoUninitialize();
+    return Finish();
+}
