@@ -344,24 +344,75 @@ int Usage() {
     return 2;
 }
 
-int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines) {
-    CLSID clsid{};
-    HRESULT result = CLSIDFromProgID(prog_id.c_str(), &clsid);
-    if (FAILED(result)) {
-        Print(L"the ProgID " + prog_id + L" is not registered (" + Hresult(result) + L")");
-        return 2;
+// The default value of a key under the current user's classes; empty when there is none.
+std::wstring UserClassesValue(const std::wstring& key) {
+    HKEY opened = nullptr;
+    const std::wstring path = L"Software\\Classes\\" + key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+        return {};
     }
+    wchar_t value[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    const LONG read =
+        RegQueryValueExW(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
+    RegCloseKey(opened);
+    return read == ERROR_SUCCESS && type == REG_SZ ? std::wstring(value) : std::wstring();
+}
+
+// The object of a class registered for the current user. Windows merges those classes into
+// HKEY_CLASSES_ROOT, so COM finds them by itself there; Wine does not, so kvhost looks them up
+// the same way Windows would (the user's classes first) and asks the DLL's class object.
+HRESULT CreateFromUserClasses(const std::wstring& prog_id, IInitDone** object, HMODULE& module) {
+    const std::wstring clsid_text = UserClassesValue(prog_id + L"\\Clsid");
+    CLSID clsid{};
+    if (clsid_text.empty() || FAILED(CLSIDFromString(clsid_text.c_str(), &clsid))) {
+        return REGDB_E_CLASSNOTREG;
+    }
+    const std::wstring path = UserClassesValue(L"CLSID\\" + clsid_text + L"\\InprocServer32");
+    if (path.empty()) return REGDB_E_CLASSNOTREG;
+    module = LoadLibraryW(path.c_str());
+    if (module == nullptr) return HRESULT_FROM_WIN32(GetLastError());
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
+    IClassFactory* factory = nullptr;
+    HRESULT result = get_class_object ? get_class_object(clsid, IID_IClassFactory,
+                                                         reinterpret_cast<void**>(&factory))
+                                      : E_NOINTERFACE;
+    if (SUCCEEDED(result)) {
+        result = factory->CreateInstance(nullptr, kv::host::IID_IInitDone,
+                                         reinterpret_cast<void**>(object));
+        factory->Release();
+    }
+    Print(L"created " + prog_id + L" from the current user's classes: " + path);
+    return result;
+}
+
+int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines) {
     IInitDone* init = nullptr;
-    result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
-                              reinterpret_cast<void**>(&init));
-    if (FAILED(result)) {
+    HMODULE user_module = nullptr;
+    HRESULT result = CreateFromUserClasses(prog_id, &init, user_module);
+    if (result == REGDB_E_CLASSNOTREG) {
+        CLSID clsid{};
+        result = CLSIDFromProgID(prog_id.c_str(), &clsid);
+        if (FAILED(result)) {
+            Print(L"the ProgID " + prog_id + L" is not registered (" + Hresult(result) + L")");
+            return 2;
+        }
+        result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
+                                  reinterpret_cast<void**>(&init));
+        Print(L"created " + prog_id + L" through COM");
+    }
+    if (FAILED(result) || init == nullptr) {
         Print(L"cannot create " + prog_id + L" (" + Hresult(result) + L")");
+        if (user_module != nullptr) FreeLibrary(user_module);
         return 2;
     }
     ILanguageExtender* lang = nullptr;
     init->QueryInterface(kv::host::IID_ILanguageExtender, reinterpret_cast<void**>(&lang));
     HostConnection connection;
-    Print(L"created " + prog_id + L"; Init -> " + Hresult(init->Init(&connection)));
+    Print(L"Init -> " + Hresult(init->Init(&connection)));
 
     SAFEARRAY* info = SafeArrayCreateVector(VT_VARIANT, 0, 1);
     result = init->GetInfo(&info);
@@ -409,6 +460,7 @@ int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines
     Print(L"Done -> " + Hresult(init->Done()) + L"; " + std::to_wstring(connection.log.entries) +
           L" error log entries");
     init->Release();
+    if (user_module != nullptr) FreeLibrary(user_module);
     CoFreeUnusedLibraries();
     return failures == 0 ? 0 : 1;
 }
