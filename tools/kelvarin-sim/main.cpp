@@ -107,7 +107,8 @@ void Deliver(HWND window, const kvsim::Reply& reply) {
     if (g.options.garbage == "fill") {
         FillWithGarbage();
     } else if (g.options.garbage == "status") {
-        const std::string text = "?" + reply.text.substr(reply.text.find('\t'));
+        const size_t tab = reply.text.find('\t');
+        const std::string text = "?" + (tab == std::string::npos ? "" : reply.text.substr(tab));
         WriteBlock(text);
         Log("ANSWER garbage: %s", kvsim::Printable(text).c_str());
     } else {
@@ -167,7 +168,12 @@ void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (kvsim::FindMessage(message) != nullptr) {
-        OnRequest(window, message, wparam, lparam);
+        // Nothing may unwind through the system's call of this procedure.
+        try {
+            OnRequest(window, message, wparam, lparam);
+        } catch (const std::exception& e) {
+            Log("ERROR %s", e.what());
+        }
         return 0;
     }
     switch (message) {
