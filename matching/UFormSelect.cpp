@@ -160,6 +160,7 @@ void TfrmSelect::ListDoubleClick() { ConfirmIfEnabled(); }
 
 void TfrmSelect::RowSelected(size_t row) {
     if (!registry_.IsOpen() || row == registry_.CurrentRow()) return;
+    const int read = registry_.RowCount();
     const size_t shown = ShownRows();
     std::string failure;
     try {
@@ -170,13 +171,16 @@ void TfrmSelect::RowSelected(size_t row) {
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    if (ShownRows() != shown) window_->ResizeResult(ShownRows());
+    if (registry_.RowCount() != read || ShownRows() != shown) {
+        window_->ResizeResult(ShownRows());
+    }
     if (registry_.CurrentRow() != row) window_->SelectRow(registry_.CurrentRow());
     if (!failure.empty()) window_->ShowError(failure);
 }
 
 void TfrmSelect::RowsNeeded(size_t last_row) {
     if (!registry_.IsOpen() || registry_.AllRowsFetched()) return;
+    const int read = registry_.RowCount();
     const size_t shown = ShownRows();
     const size_t current = registry_.CurrentRow();
     std::string failure;
@@ -186,7 +190,10 @@ void TfrmSelect::RowsNeeded(size_t last_row) {
     } catch (const std::exception& error) {
         failure = error.what();
     }
-    if (ShownRows() != shown) window_->ResizeResult(ShownRows());
+    // Rows read now replace blank ones even when the count the list shows stays the same.
+    if (registry_.RowCount() != read || ShownRows() != shown) {
+        window_->ResizeResult(ShownRows());
+    }
     if (!failure.empty()) window_->ShowError(failure);
 }
 

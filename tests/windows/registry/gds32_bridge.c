@@ -7,8 +7,10 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdint.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 #include <windows.h>
 
 typedef intptr_t Status;
@@ -57,6 +59,34 @@ FORWARD(dsql_fetch, (Status * status, Handle* stmt, unsigned short version, cons
         (status, stmt, version, sqlda))
 FORWARD(dsql_free_statement, (Status * status, Handle* stmt, unsigned short option),
         (status, stmt, option))
+
+/* Two hooks for the dialog's tests, named by environment variables that hold Unix paths:
+   KV_BRIDGE_LOG gets a line "prepare" for every statement prepared, and while the file
+   KV_BRIDGE_FAIL exists every prepare fails as a lost connection does. */
+static int HookPath(const char* variable, char* path, DWORD size) {
+    const DWORD length = GetEnvironmentVariableA(variable, path, size);
+    return length > 0 && length < size;
+}
+
+Status WINAPI bridge_dsql_prepare_hooked(Status* status, Handle* tr, Handle* stmt,
+                                         unsigned short length, const char* sql,
+                                         unsigned short dialect, void* sqlda) {
+    char path[PATH_MAX];
+    if (HookPath("KV_BRIDGE_LOG", path, sizeof path)) {
+        FILE* log = fopen(path, "a");
+        if (log != NULL) {
+            fputs("prepare\n", log);
+            fclose(log);
+        }
+    }
+    if (HookPath("KV_BRIDGE_FAIL", path, sizeof path) && access(path, F_OK) == 0) {
+        status[0] = 1;
+        status[1] = 335544726; /* isc_net_read_err */
+        status[2] = 0;
+        return status[1];
+    }
+    return bridge_dsql_prepare(status, tr, stmt, length, sql, dialect, sqlda);
+}
 
 Status WINAPI bridge_attach_database(Status* status, short length, const char* name, Handle* db,
                                      short items_length, const char* items) {

@@ -1,0 +1,208 @@
+#!/usr/bin/env bash
+# Plays the user of the name-matching dialog under Xvfb: creates a registry database, runs
+# select_dialog_gui under Wine with the Firebird test bridge, waits for the states it announces
+# and types, clicks and closes with xdotool. Screenshots stay in ARTEFACTS.
+#   select_dialog_test.sh WINE_RUN PROGRAM BRIDGE_BUILD_DIR ARTEFACTS
+# Every wait has a limit, so a dialog that never comes or never closes fails the test.
+set -u
+run=$1 program=$2 bridge=$3 artefacts=$4
+
+if [ -z "${KV_DIALOG_DISPLAY:-}" ]; then
+    exec env KV_DIALOG_DISPLAY=1 timeout -k 5 280 \
+        xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+# Cyrillic breaks xdotool under other locales.
+export LC_ALL=C.UTF-8
+work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dialog.XXXXXX")
+child=
+cleanup() {
+    [ -n "$child" ] && kill "$child" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+mkdir -p "$artefacts"
+status=$work/status
+queries=$work/queries
+touch "$status" "$queries"
+
+iconv -f UTF-8 -t CP1251 >"$work/create.sql" <<SQL
+set names win1251;
+create database '$work/registry.fdb' user 'SYSDBA' default character set win1251;
+create table tbl_reestr_names (code integer, trade_name_id integer, fabr_name_id integer,
+  trade_name varchar(100), full_form_name varchar(100), fabr_name varchar(100));
+insert into tbl_reestr_names values (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер');
+insert into tbl_reestr_names values (102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер');
+insert into tbl_reestr_names values (103, 1, 1, 'Анальгин', 'табл. 500мг', 'Фармстандарт');
+insert into tbl_reestr_names values (104, 1, 1, 'Парацетамол', 'табл. 200мг', 'Фармстандарт');
+insert into tbl_reestr_names values (105, 1, 1, 'Д''Ивуар', 'капли', 'Галантерея');
+insert into tbl_reestr_names values (106, 1, 1, 'Nurofen', 'tabs 200mg', 'Reckitt');
+insert into tbl_reestr_names values (107, 1, 1, 'Ибупрофен', 'гель 5%', 'Хемофарм');
+insert into tbl_reestr_names values (201, 0, 1, 'Аспирин', 'исключён', 'Нет');
+commit;
+exit;
+SQL
+isql-fb -q -b -i "$work/create.sql" >"$work/create.log" 2>&1 || { cat "$work/create.log"; exit 1; }
+
+# Wine draws the dialog's own caption with its close box: there is no window manager here.
+"$run" reg add 'HKCU\Software\Wine\AppDefaults\select_dialog_gui.exe\X11 Driver' \
+    /v Managed /d N /f >/dev/null 2>&1
+
+export WINEDLLPATH=$bridge/bridge KV_BRIDGE_LOG=$queries KV_BRIDGE_FAIL=$work/fail
+"$run" "$program" dialog "Z:$status" "Z:$work/registry.fdb" "Z:$bridge/gds32.dll" \
+    >"$work/output" 2>&1 &
+child=$!
+
+failed=0
+fail() {
+    echo "driver: $*"
+    failed=1
+}
+
+# Waits until a line of the status file matches the extended regular expression, the program
+# has ended, or $2 seconds (default 20) have passed.
+wait_for() {
+    local limit=$(((${2:-20}) * 10))
+    for _ in $(seq "$limit"); do
+        grep -qE "$1" "$status" && return 0
+        kill -0 "$child" 2>/dev/null || { grep -qE "$1" "$status"; return; }
+        sleep 0.1
+    done
+    return 1
+}
+expect() { wait_for "$1" "${2:-20}" || fail "no state matching: $1"; }
+
+# Coordinates from the round's GEOMETRY line: "point NAME" gives "x y".
+geometry=
+point() { echo "$geometry" | sed -n "s/.* $1=\([0-9]*\),\([0-9]*\).*/\1 \2/p"; }
+click() { xdotool mousemove $(point "$1") click 1; }
+queries() { wc -l <"$queries"; }
+
+# A round starts when its dialog is up and the list shows every row it found.
+start_round() {
+    local round=$1 settled=$2
+    if ! wait_for "^GEOMETRY round=$round " 30; then
+        fail "round $round: no dialog"
+        return 1
+    fi
+    geometry=$(grep "^GEOMETRY round=$round " "$status" | tail -1)
+    expect "^STATE round=$round .*$settled"
+}
+
+# A screenshot of the dialog, kept, and checked to be more than one colour.
+screenshot() {
+    local file=$artefacts/$1 crop
+    crop=$(echo "$geometry" | sed -n 's/.* window=\([0-9x+]*\).*/\1/p')
+    /usr/bin/import -window root -crop "$crop" +repage "$file" 2>/dev/null || fail "no screenshot $1"
+    local colours
+    colours=$(/usr/bin/convert "$file" -format '%k' info: 2>/dev/null || echo 0)
+    [ "${colours:-0}" -ge 16 ] || fail "screenshot $1 is blank ($colours colours)"
+    echo "driver: screenshot $file, $colours colours"
+}
+
+all_rows='rows=7 .*first=\[Nurofen tabs 200mg\] .*last=\[Парацетамол табл. 200мг\]'
+
+# Round 1: the filter typed in Cyrillic, ten keystrokes 100 ms apart, one query after the
+# pause; a double click confirms the row.
+if start_round 1 'rows=2 .*first=\[Аспирин Кардио табл. 100мг\] .*last=\[Аспирин табл. 500мг\]'; then
+    screenshot select_dialog.png
+    click filter
+    xdotool key End
+    before=$(queries)
+    xdotool type --delay 100 " кардио 100"
+    expect '^STATE round=1 filter=\[Аспирин кардио 100\] rows=1 .*code=102'
+    [ "$(queries)" -eq $((before + 1)) ] || fail "round 1: $(($(queries) - before)) queries for one burst of typing"
+    xdotool mousemove $(point row0) click --repeat 2 --delay 80 1
+    expect '^RESULT round=1 value=102 TradeName=\[102\] Producer=\[102\] errors=\[\]'
+fi
+
+# Round 2: typed into the list: a capital Cyrillic letter and punctuation are dropped, Latin
+# capitals kept; Enter confirms.
+if start_round 2 "$all_rows"; then
+    click row0
+    before=$(queries)
+    xdotool type --delay 60 'ЖNu!'
+    expect '^STATE round=2 filter=\[Nu\] rows=1 .*first=\[Nurofen tabs 200mg\]'
+    [ "$(queries)" -eq $((before + 1)) ] || fail "round 2: $(($(queries) - before)) queries"
+    xdotool key Return
+    expect '^RESULT round=2 value=106 TradeName=\[106\] Producer=\[106\]'
+fi
+
+# Round 3: Enter in the filter refreshes at once and only once; Esc in the list empties the
+# filter and lists every row after the pause; the cancel button stores nothing.
+if start_round 3 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
+    click filter
+    xdotool key End type " к"
+    before=$(queries)
+    xdotool key Return
+    expect '^STATE round=3 filter=\[Аспирин к\] rows=1 ' 2
+    sleep 1
+    [ "$(queries)" -eq $((before + 1)) ] || fail "round 3: $(($(queries) - before)) queries after Enter"
+    click row0
+    xdotool key Escape
+    expect '^STATE round=3 filter=\[\] rows=1 '
+    expect "^STATE round=3 filter=\[\] $all_rows"
+    click close
+    expect '^RESULT round=3 value=0 TradeName=\[kept\] Producer=\[kept too\]'
+fi
+
+# Round 4: the close box.
+if start_round 4 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
+    click closebox
+    expect '^RESULT round=4 value=0 TradeName=\[kept\]'
+fi
+
+# Round 5: Alt+F4.
+if start_round 5 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
+    click row1
+    xdotool key alt+F4
+    expect '^RESULT round=5 value=0 TradeName=\[kept\]'
+fi
+
+# Round 6: the database fails during a refresh: an error box, an empty list, the confirm button
+# as it was; once it answers again the dialog goes on and the confirm button stores a row.
+if start_round 6 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
+    touch "$work/fail"
+    click row0
+    xdotool type x
+    expect '^STATE round=6 filter=\[Аспиринx\] rows=0 .*apply=1 errbox=1 error=\[Error reading data from the connection.\]'
+    screenshot select_dialog_error.png
+    xdotool key Return
+    expect '^STATE round=6 filter=\[Аспиринx\] rows=0 sel=-1 apply=1 errbox=0$'
+    rm -f "$work/fail"
+    xdotool key Escape
+    expect "^STATE round=6 filter=\[\] $all_rows"
+    click apply
+    expect '^RESULT round=6 value=106 TradeName=\[106\] Producer=\[106\]'
+fi
+
+# Round 7: nothing found: the confirm button is disabled, Enter and a double click do nothing.
+if start_round 7 'rows=0 sel=-1 apply=0 errbox=0$'; then
+    click list
+    xdotool key Return
+    xdotool mousemove $(point list) click --repeat 2 --delay 80 1
+    sleep 0.7
+    grep -q '^RESULT round=7 ' "$status" && fail "round 7: the dialog closed on an empty list"
+    click close
+    expect '^RESULT round=7 value=0 TradeName=\[kept\]'
+fi
+
+for _ in $(seq 200); do
+    kill -0 "$child" 2>/dev/null || break
+    sleep 0.1
+done
+if kill -0 "$child" 2>/dev/null; then
+    fail "the program did not end"
+    kill "$child" 2>/dev/null
+fi
+wait "$child"
+code=$?
+child=
+echo "driver: queries prepared in all: $(queries)"
+if [ $failed -ne 0 ] || [ $code -ne 0 ]; then
+    echo "driver: status file:"
+    cat "$status"
+    grep -v '^KV-TEST-PASSED' "$work/output"
+    exit 1
+fi
+cat "$work/output"
