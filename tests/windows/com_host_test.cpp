@@ -585,6 +585,18 @@ void RefusingHost() {
     KV_CHECK_EQ(connection.log.references(), 1);
     KV_CHECK_HR(addin.init->Done(), S_OK);
     KV_CHECK_EQ(connection.references(), 2);
+
+    // No connection at all: the component still works, and its errors go nowhere.
+    AddIn alone(nullptr);
+    if (!alone.ok()) return;
+    KV_CHECK_HR(alone.init->Init(nullptr), S_OK);
+    KV_CHECK_HR(alone.lang->SetPropVal(7, abc.get()), S_FALSE);
+    Var twelve = Var::I4(12);
+    KV_CHECK_HR(alone.lang->SetPropVal(7, twelve.get()), S_OK);
+    Var read;
+    KV_CHECK_HR(alone.lang->GetPropVal(7, read.get()), S_OK);
+    KV_CHECK_EQ(V_I4(read.get()), 12);
+    KV_CHECK_HR(alone.init->Done(), S_OK);
 }
 
 // GetInfo writes the version text into element 0 of the host's array.

@@ -314,6 +314,12 @@ void PerUser() {
     KV_CHECK_HR(dll.install(TRUE, L"everyone"), E_INVALIDARG);
     CheckNoEntries(HKEY_CURRENT_USER, prefix);
     CheckEntries(HKEY_CLASSES_ROOT, L"", LongPath(DllPath()));
+    // Without a command line (regsvr32 /i) it is the machine-wide registration.
+    KV_CHECK_HR(dll.install(FALSE, nullptr), S_OK);
+    CheckNoEntries(HKEY_CLASSES_ROOT, L"");
+    KV_CHECK_HR(dll.install(TRUE, L""), S_OK);
+    CheckEntries(HKEY_CLASSES_ROOT, L"", LongPath(DllPath()));
+    CheckNoEntries(HKEY_CURRENT_USER, prefix);
 }
 
 // After regsvr32 /n /i:user, and after its removal with /u.
