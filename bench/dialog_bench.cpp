@@ -174,8 +174,8 @@ int main() {
             registry.Open();
             BenchWindow& window = *toolkit.window;
 
-            std::printf("%-22s %8s %12s %12s %7s\n", "filter", "matches", "dialog ms", "bare ms",
-                        "ratio");
+            std::printf("%8s %10s %10s %7s  %s\n", "matches", "dialog ms", "bare ms", "ratio",
+                        "filter");
             for (const char* filter_utf8 : {"дол", "дол табл", "ба 10", "табл", "нет такого"}) {
                 const std::string filter = kv::Cp1251FromUtf8(filter_utf8);
                 std::vector<double> dialog_ms, bare_ms;
