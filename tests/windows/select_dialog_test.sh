@@ -44,6 +44,17 @@ exit;
 SQL
 isql-fb -q -b -i "$work/create.sql" >"$work/create.log" 2>&1 || { cat "$work/create.log"; exit 1; }
 
+# A Wine desktop that a program without a display started (regsvr32, say) lives on for a few
+# seconds and would refuse our windows: wait until the prefix is idle. The prefix is the one
+# that the runner uses.
+prefix=${KV_WINEPREFIX:-}
+if [ -z "$prefix" ]; then
+    dir=$(cd "$(dirname "$program")" && pwd)
+    while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+    prefix=$dir/wineprefix
+fi
+[ -d "$prefix" ] && WINEPREFIX=$prefix timeout 60 wineserver -w
+
 # Wine draws the dialog's own caption with its close box: there is no window manager here.
 "$run" reg add 'HKCU\Software\Wine\AppDefaults\select_dialog_gui.exe\X11 Driver' \
     /v Managed /d N /f >/dev/null 2>&1
