@@ -30,7 +30,8 @@ echo "=== desktop-application simulator: $(grep '^READY' "$log")"
 status=0
 for part in search order; do
     echo "=== kvhost, $part: tools/kelvarin-sim/demo-$part.txt"
-    "$run" "$tree/tools/kvhost/kvhost.exe" "Z:$sim_dir/demo-$part.txt" || status=1
+    "$run" "$tree/tools/kvhost/kvhost.exe" --register "Z:$tree/host/KelvarinVK.dll" \
+        "Z:$sim_dir/demo-$part.txt" || status=1
 done
 echo "=== what the simulator received and answered"
 cat "$log"
