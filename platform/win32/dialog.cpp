@@ -183,6 +183,9 @@ class Win32SelectDialog final : public SelectDialogWindow {
     void DrawButton(const DRAWITEMSTRUCT& item);
     void PaintHeader(HWND header);
     void CreateControls();
+    // Destroys the window and everything it holds; the destructor's work, also for a
+    // construction that fails half-way.
+    void Release();
     bool PreTranslate(const MSG& message);
     template <typename Action>
     void Report(Action action);
@@ -246,16 +249,25 @@ Win32SelectDialog::Win32SelectDialog(SelectDialogEvents& events) : events_(event
     if (window_ == nullptr) throw Error("The dialog window cannot be created.");
     SetPropA(window_, kOwnerProperty, this);
     SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&WindowProc));
-    CreateControls();
+    try {
+        CreateControls();
+    } catch (...) {
+        Release();
+        throw;
+    }
 }
 
-Win32SelectDialog::~Win32SelectDialog() {
+Win32SelectDialog::~Win32SelectDialog() { Release(); }
+
+void Win32SelectDialog::Release() {
     KillTimer(window_, kTimer1Id);
     if (list_proc_ != nullptr) {
         SetWindowLongPtrA(list_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(list_proc_));
+        RemovePropA(list_, kOwnerProperty);
     }
     if (header_proc_ != nullptr) {
         SetWindowLongPtrA(header_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(header_proc_));
+        RemovePropA(header_, kOwnerProperty);
     }
     RemovePropA(window_, kOwnerProperty);
     DestroyWindow(window_);
