@@ -381,6 +381,8 @@ TEST(TypingInList, EscEmptiesTheFilterOnlyWhenItHasText) {
     ScriptedToolkit toolkit;
     kvtest::ScriptedLoader loader;
     kv::TfrmSelect dialog(toolkit, loader);
+    // Setting the same text again is no change and starts nothing.
+    dialog.SetFilterText("");
     toolkit.window->Key(27);
     EXPECT_EQ(toolkit.record.timer_starts, 0);
     EXPECT_FALSE(dialog.Timer1Enabled());
@@ -392,20 +394,6 @@ TEST(TypingInList, EscEmptiesTheFilterOnlyWhenItHasText) {
     EXPECT_EQ(toolkit.record.timer_starts, 2);
     EXPECT_TRUE(dialog.Timer1Enabled());
     EXPECT_FALSE(toolkit.record.closed);
-}
-
-TEST(TypingInList, DialogStartsFromItsDesign) {
-    ScriptedToolkit toolkit;
-    kvtest::ScriptedLoader loader;
-    kv::TfrmSelect dialog(toolkit, loader);
-    EXPECT_TRUE(dialog.ConfirmEnabled());
-    EXPECT_TRUE(toolkit.record.confirm_enabled);
-    EXPECT_FALSE(dialog.Timer1Enabled());
-    EXPECT_EQ(toolkit.record.rows, 0u);
-    EXPECT_EQ(dialog.FilterText(), "");
-    // Setting the same text again is no change and starts nothing.
-    dialog.SetFilterText("");
-    EXPECT_EQ(toolkit.record.timer_starts, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -446,36 +434,62 @@ TEST_F(SelectDialogTest, InitialFilterIsTheFirstTenCharactersOfTheName) {
     }
 }
 
-TEST_F(SelectDialogTest, ConfirmReturnsTheCodeOfTheCurrentRow) {
-    vk().TradeName = "before";
-    vk().Producer = "before";
+TEST_F(SelectDialogTest, TheListShowsBothCodesOfARow) {
     std::vector<std::string> codes, makers;
-    const Variant result = Call("Аспирин", "", [&](ScriptedWindow& w) {
+    Call("Аспирин", "", [&](ScriptedWindow& w) {
         codes = w.Column(SelectColumn::TradeNameId);
         EXPECT_EQ(codes, w.Column(SelectColumn::FabrNameId));
         makers = w.Column(SelectColumn::FabrName);
-        w.Select(1);
-        w.Confirm();
+        w.Cancel();
     });
     // "Аспирин Кардио ..." sorts before "Аспирин табл. ...": capitals come first in 1251.
-    ASSERT_EQ(codes, (std::vector<std::string>{"102", "101"}));
+    EXPECT_EQ(codes, (std::vector<std::string>{"102", "101"}));
     EXPECT_EQ(makers, (std::vector<std::string>{"Байер", "Байер"}));
-    EXPECT_EQ(result.type(), kv::VarType::I4);
-    EXPECT_EQ(result.int_value(), 101);
-    EXPECT_EQ(vk().TradeName, "101");
-    EXPECT_EQ(vk().Producer, "101");
-    EXPECT_TRUE(Errors().empty());
-    EXPECT_EQ(kvtest::OpenAttachments(database_), 0);
 }
 
-TEST_F(SelectDialogTest, EnterInTheListAndDoubleClickConfirmWhileRowsAreListed) {
-    for (const bool by_enter : {true, false}) {
-        const Variant result = Call(
-            "Анальгин", "", [&](ScriptedWindow& w) { by_enter ? w.Key(13) : w.DoubleClick(); });
-        EXPECT_EQ(Window().modal_result, kv::mrOk);
-        EXPECT_EQ(result.int_value(), 103);
-        EXPECT_EQ(vk().TradeName, "103");
+// Every way of closing: a confirmation stores the current row's code three times, anything
+// else stores nothing and returns the integer 0.
+TEST_F(SelectDialogTest, HowTheDialogClosesDecidesWhatIsStored) {
+    struct Case {
+        const char* how;
+        std::function<void(ScriptedWindow&)> close;
+        int32_t modal_result;
+        int code;
+    };
+    const Case cases[] = {
+        {"confirm button", [](ScriptedWindow& w) { w.Confirm(); }, kv::mrOk, 102},
+        {"second row, confirm",
+         [](ScriptedWindow& w) {
+             w.Select(1);
+             w.Confirm();
+         },
+         kv::mrOk, 101},
+        {"Enter in the list", [](ScriptedWindow& w) { w.Key(13); }, kv::mrOk, 102},
+        {"double click",
+         [](ScriptedWindow& w) {
+             w.Select(1);
+             w.DoubleClick();
+         },
+         kv::mrOk, 101},
+        {"cancel",
+         [](ScriptedWindow& w) {
+             w.Select(1);
+             w.Cancel();
+         },
+         kv::mrCancel, 0},
+    };
+    for (const Case& c : cases) {
+        vk().TradeName = "T";
+        vk().Producer = "P";
+        const Variant result = Call("Аспирин", "", c.close);
+        EXPECT_EQ(Window().modal_result, c.modal_result) << c.how;
+        EXPECT_EQ(result.type(), kv::VarType::I4) << c.how;
+        EXPECT_EQ(result.int_value(), c.code) << c.how;
+        EXPECT_EQ(vk().TradeName, c.code ? std::to_string(c.code) : "T") << c.how;
+        EXPECT_EQ(vk().Producer, c.code ? std::to_string(c.code) : "P") << c.how;
+        EXPECT_TRUE(Errors().empty()) << c.how;
     }
+    EXPECT_EQ(kvtest::OpenAttachments(database_), 0);
 }
 
 TEST_F(SelectDialogTest, EmptyListDisablesConfirmAndIgnoresEnterAndDoubleClick) {
@@ -500,21 +514,6 @@ TEST_F(SelectDialogTest, EmptyListDisablesConfirmAndIgnoresEnterAndDoubleClick) 
     EXPECT_EQ(result.int_value(), 0);
     EXPECT_EQ(vk().TradeName, "kept");
     EXPECT_EQ(vk().Producer, "kept too");
-}
-
-TEST_F(SelectDialogTest, CancelStoresNothing) {
-    vk().TradeName = "T";
-    vk().Producer = "P";
-    const Variant result = Call("Аспирин", "Байер", [](ScriptedWindow& w) {
-        w.Select(1);
-        w.Cancel();
-    });
-    EXPECT_EQ(Window().modal_result, kv::mrCancel);
-    EXPECT_EQ(result.type(), kv::VarType::I4);
-    EXPECT_EQ(result.int_value(), 0);
-    EXPECT_EQ(vk().TradeName, "T");
-    EXPECT_EQ(vk().Producer, "P");
-    EXPECT_EQ(kvtest::OpenAttachments(database_), 0);
 }
 
 TEST_F(SelectDialogTest, TheMakerParameterChangesNothingVisible) {
