@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/text.h"
+
 namespace kvtest {
 namespace {
 
@@ -57,23 +59,14 @@ void Note(const std::string& text) {
     std::fflush(stdout);
 }
 
+// UTF-8 and UTF-16 as the core converts them; wchar_t is UTF-16 on Windows.
 std::wstring Utf16(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), needed);
-    return text;
+    const std::u16string text = kv::Utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
 }
 
 std::string Utf8(std::wstring_view utf16) {
-    if (utf16.empty()) return {};
-    const int size = static_cast<int>(utf16.size());
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, utf16.data(), size, text.data(), needed, nullptr, nullptr);
-    return text;
+    return kv::Utf16ToUtf8(std::u16string(utf16.begin(), utf16.end()));
 }
 
 std::string Show(const std::wstring& text) { return Show(std::wstring_view(text)); }

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "host/addin_lib.h"
 #include "tools/kvhost/script.h"
 
@@ -24,23 +25,14 @@ namespace {
 using kv::host::IInitDone;
 using kv::host::ILanguageExtender;
 
+// UTF-8 and UTF-16 as the core converts them; wchar_t is UTF-16 on Windows.
 std::wstring Wide(std::string_view utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int needed = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring text(static_cast<size_t>(needed), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), needed);
-    return text;
+    const std::u16string text = kv::Utf8ToUtf16(utf8);
+    return std::wstring(text.begin(), text.end());
 }
 
 std::string Utf8(std::wstring_view wide) {
-    if (wide.empty()) return {};
-    const int size = static_cast<int>(wide.size());
-    const int needed =
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-    std::string text(static_cast<size_t>(needed), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), needed, nullptr, nullptr);
-    return text;
+    return kv::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
 // Standard output: UTF-16 to a console, UTF-8 to a file or a pipe.
