@@ -190,13 +190,20 @@ if start_round 6 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
     expect '^RESULT round=6 value=106 TradeName=\[106\] Producer=\[106\]'
 fi
 
-# Round 7: nothing found: the confirm button is disabled, Enter and a double click do nothing.
+# Round 7: nothing found: the confirm button is disabled, Enter and a double click do nothing;
+# the cancel button still closes.
 if start_round 7 'rows=0 sel=-1 apply=0 errbox=0$'; then
     click list
     xdotool key Return
     xdotool mousemove $(point list) click --repeat 2 --delay 80 1
     sleep 0.7
     grep -q '^RESULT round=7 ' "$status" && fail "round 7: the dialog closed on an empty list"
+    # Latin typed into the filter, after erasing it, finds a row and enables the button again.
+    click filter
+    xdotool key End $(printf 'BackSpace %.0s' $(seq 10))
+    expect '^STATE round=7 filter=\[\] '
+    xdotool type --delay 50 nurofen
+    expect '^STATE round=7 filter=\[nurofen\] rows=1 sel=0 apply=1 .*first=\[Nurofen tabs 200mg\]'
     click close
     expect '^RESULT round=7 value=0 TradeName=\[kept\]'
 fi
