@@ -117,6 +117,7 @@ type_checked() {
         for attempt in 1 2 3; do
             xdotool type "$c"
             wait_for "^STATE round=$round filter=\[$shown\] " 2 && break
+            retyped=$((retyped + 1))
             [ "$attempt" -eq 3 ] && fail "round $round: \"$c\" never reached the filter box"
         done
     done
