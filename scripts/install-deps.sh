@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
-    wine wine64 wine64-tools libwine-dev xvfb xauth xdotool imagemagick x11-xkb-utils
+    wine wine64 wine64-tools libwine-dev xvfb xauth xdotool imagemagick
     libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
 )
 

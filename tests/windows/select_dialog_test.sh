@@ -14,9 +14,6 @@ fi
 
 # Cyrillic breaks xdotool under other locales.
 export LC_ALL=C.UTF-8
-# A keyboard with Cyrillic keys: xdotool then types Cyrillic through them, instead of mapping a
-# spare key for each character, which Wine can read too late and drop.
-setxkbmap -layout us,ru 2>/dev/null
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dialog.XXXXXX")
 child=
 cleanup() {
