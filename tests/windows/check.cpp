@@ -1,5 +1,7 @@
 #include "check.h"
 
+#include <objbase.h>
+
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -39,6 +41,16 @@ int Finish() {
     if (g_failures == 0 && !g_ran.empty()) std::printf("KV-TEST-PASSED %s\n", g_ran.c_str());
     std::fflush(stdout);
     return g_failures;
+}
+
+int RunInApartment(int argc, char** argv, std::initializer_list<Group> groups) {
+    if (FAILED(CoInitialize(nullptr))) {
+        std::printf("CoInitialize failed\n");
+        return 1;
+    }
+    Run(argc, argv, groups);
+    CoUninitialize();
+    return Finish();
 }
 
 const std::string& Argument(int index) {

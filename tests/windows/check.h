@@ -23,6 +23,8 @@ struct Group {
 void Run(int argc, char** argv, std::initializer_list<Group> groups);
 // Called last, after every cleanup: prints the closing line and gives the exit code.
 int Finish();
+// Run and Finish inside a single-threaded COM apartment, as the 1C host calls add-ins.
+int RunInApartment(int argc, char** argv, std::initializer_list<Group> groups);
 
 // Arguments after the group name, for tests that need paths from the build.
 const std::string& Argument(int index);

@@ -662,22 +662,16 @@ void Aggregation() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv,
-        {
-            {"interfaces", Interfaces},
-            {"lifecycle", Lifecycle},
-            {"before_init", BeforeInit},
-            {"names", Names},
-            {"properties", Properties},
-            {"methods", Methods},
-            {"refusing_host", RefusingHost},
-            {"info", Info},
-            {"aggregation", Aggregation},
-        });
-    CoUninitialize();
-    return Finish();
+    return RunInApartment(argc, argv,
+                          {
+                              {"interfaces", Interfaces},
+                              {"lifecycle", Lifecycle},
+                              {"before_init", BeforeInit},
+                              {"names", Names},
+                              {"properties", Properties},
+                              {"methods", Methods},
+                              {"refusing_host", RefusingHost},
+                              {"info", Info},
+                              {"aggregation", Aggregation},
+                          });
 }

@@ -128,9 +128,4 @@ void Bench() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) return 1;
-    Run(argc, argv, {{"bench", Bench}});
-    CoUninitialize();
-    return Finish();
-}
+int main(int argc, char** argv) { return RunInApartment(argc, argv, {{"bench", Bench}}); }

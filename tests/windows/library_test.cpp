@@ -381,22 +381,16 @@ void Version() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv,
-        {
-            {"class_object", ClassObject},
-            {"unload_counts", UnloadCounts},
-            {"keys", Keys},
-            {"unregister_twice", UnregisterTwice},
-            {"space_in_path", SpaceInPath},
-            {"per_user", PerUser},
-            {"user_keys_present", UserKeysPresent},
-            {"user_keys_absent", UserKeysAbsent},
-            {"version", Version},
-        });
-    CoUninitialize();
-    return Finish();
+    return RunInApartment(argc, argv,
+                          {
+                              {"class_object", ClassObject},
+                              {"unload_counts", UnloadCounts},
+                              {"keys", Keys},
+                              {"unregister_twice", UnregisterTwice},
+                              {"space_in_path", SpaceInPath},
+                              {"per_user", PerUser},
+                              {"user_keys_present", UserKeysPresent},
+                              {"user_keys_absent", UserKeysAbsent},
+                              {"version", Version},
+                          });
 }

@@ -357,19 +357,13 @@ void Presence() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv,
-        {{"requests", Requests},
-         {"late", Late},
-         {"silent", Silent},
-         {"garbage", Garbage},
-         {"stale", Stale},
-         {"small_block", SmallBlock},
-         {"stop", Stop},
-         {"presence", Presence}});
-    CoUninitialize();
-    return Finish();
+    return RunInApartment(argc, argv,
+                          {{"requests", Requests},
+                           {"late", Late},
+                           {"silent", Silent},
+                           {"garbage", Garbage},
+                           {"stale", Stale},
+                           {"small_block", SmallBlock},
+                           {"stop", Stop},
+                           {"presence", Presence}});
 }

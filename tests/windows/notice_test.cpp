@@ -172,12 +172,4 @@ void Notices() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv, {{"notices", Notices}});
-    CoUninitialize();
-    return Finish();
-}
+int main(int argc, char** argv) { return RunInApartment(argc, argv, {{"notices", Notices}}); }

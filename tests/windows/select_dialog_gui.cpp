@@ -392,12 +392,4 @@ void DialogRounds() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv, {{"dialog", DialogRounds}});
-    CoUninitialize();
-    return Finish();
-}
+int main(int argc, char** argv) { return RunInApartment(argc, argv, {{"dialog", DialogRounds}}); }

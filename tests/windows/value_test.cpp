@@ -309,20 +309,14 @@ void Codec() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (FAILED(CoInitialize(nullptr))) {
-        std::printf("CoInitialize failed\n");
-        return 1;
-    }
-    Run(argc, argv,
-        {
-            {"round_trip", RoundTrip},
-            {"texts", Texts},
-            {"unusual", Unusual},
-            {"parameters", Parameters},
-            {"dax_error", DaxError},
-            {"registration", Registration},
-            {"codec", Codec},
-        });
-    CoUninitialize();
-    return Finish();
+    return RunInApartment(argc, argv,
+                          {
+                              {"round_trip", RoundTrip},
+                              {"texts", Texts},
+                              {"unusual", Unusual},
+                              {"parameters", Parameters},
+                              {"dax_error", DaxError},
+                              {"registration", Registration},
+                              {"codec", Codec},
+                          });
 }
