@@ -117,19 +117,6 @@ class FakeDesktop final : public DesktopChannel {
 };
 
 // The host's parameters of one call.
-class CallParams final : public ParamSource {
-  public:
-    explicit CallParams(std::vector<Variant> values) : values_(std::move(values)) {}
-    bool Get(int32_t n, Variant& out) const override {
-        if (n < 0 || static_cast<size_t>(n) >= values_.size()) return false;
-        out = values_[static_cast<size_t>(n)];
-        return true;
-    }
-
-  private:
-    std::vector<Variant> values_;
-};
-
 // A component whose desktop application is a FakeDesktop, driven through the host protocol.
 struct Link {
     FakeDesktop desktop;
@@ -155,7 +142,7 @@ struct Link {
     int32_t Call(const char* english, std::vector<Variant> params = {}) {
         int32_t number = -1;
         EXPECT_EQ(protocol.FindMethod(Utf8ToUtf16(english), number), kS_OK) << english;
-        CallParams source(std::move(params));
+        const VectorParams source(std::move(params));
         Variant result;
         EXPECT_EQ(protocol.CallAsFunc(number, result, &source), kS_OK);
         EXPECT_EQ(result.type(), VarType::I4) << english;

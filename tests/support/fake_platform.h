@@ -3,6 +3,7 @@
 // test sets, notices that are recorded instead of shown; the posix backends for the rest.
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "component/protocol.h"
@@ -56,6 +57,7 @@ class VectorParams final : public ParamSource {
   public:
     VectorParams() = default;
     VectorParams(std::initializer_list<Variant> list) : values(list) {}
+    explicit VectorParams(std::vector<Variant> list) : values(std::move(list)) {}
     std::vector<Variant> values;
     bool Get(int32_t n, Variant& out) const override {
         if (n < 0 || static_cast<size_t>(n) >= values.size()) return false;
