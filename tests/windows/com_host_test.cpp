@@ -659,6 +659,114 @@ void Aggregation() {
     KV_CHECK_HR(DllCanUnloadNow(), S_OK);
 }
 
+// The regional settings of the running system, as the order file names must show them.
+std::wstring Locale(LCTYPE item) {
+    wchar_t buffer[80] = {};
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, item, buffer, 80);
+    return buffer;
+}
+
+// "dd/mm/yyyy" rendered by hand for a moment of the system clock.
+std::wstring DatePart(const SYSTEMTIME& t, const std::wstring& separator) {
+    wchar_t text[40];
+    swprintf(text, 40, L"%02u%ls%02u%ls%04u", t.wDay, separator.c_str(), t.wMonth,
+             separator.c_str(), t.wYear);
+    return text;
+}
+
+std::string FileBytes(const std::wstring& path) {
+    std::string bytes;
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "missing";
+    char buffer[512];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+        bytes.append(buffer, read);
+    }
+    CloseHandle(file);
+    return bytes;
+}
+
+// CreateZakaz through the DLL on the system's own files, clock and Russian regional settings.
+void OrderFiles() {
+    Connection connection(true);
+    AddIn addin(&connection);
+    if (!addin.ok()) return;
+    ILanguageExtender* lang = addin.lang.get();
+    const long kCreateZakaz = 16, kZakazFileName = 16, kDirToZakaz = 18, kPointCode = 17;
+
+    // Wine runs these tests with the Russian settings: "." between date parts, ":" in times.
+    const std::wstring date_separator = Locale(LOCALE_SDATE);
+    const std::wstring time_separator = Locale(LOCALE_STIME);
+    KV_CHECK_EQ(date_separator, std::wstring(L"."));
+    KV_CHECK_EQ(time_separator, std::wstring(L":"));
+
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring dir =
+        std::wstring(temp) + L"kv-orders-" + std::to_wstring(GetCurrentProcessId());
+    Var dir_value = Var::Text(dir);  // not there yet: the call makes it
+    KV_CHECK_HR(lang->SetPropVal(kDirToZakaz, dir_value.get()), S_OK);
+
+    // The file name CreateZakaz returns, or "VT_I4 0" when it failed.
+    auto create = [&](const std::wstring& point, const std::wstring& pattern) {
+        Var point_value = Var::Text(point);
+        Var pattern_value = Var::Text(pattern);
+        Params params({point_value.get(), pattern_value.get()});
+        Var result;
+        KV_CHECK_HR(lang->CallAsFunc(kCreateZakaz, result.get(), params.get()), S_OK);
+        if (result.vt() == VT_BSTR) return result.text();
+        return result.vt() == VT_I4 && V_I4(result.get()) == 0 ? std::wstring(L"VT_I4 0")
+                                                               : std::wstring(L"other");
+    };
+
+    // "/" gives the regional date separator; the same minute twice gives the "_1" suffix.
+    SYSTEMTIME before, after;
+    GetLocalTime(&before);
+    const std::wstring first = create(L" 12 ", L"dd/mm/yyyy");
+    const std::wstring second = create(L"  ", L"dd/mm/yyyy");
+    GetLocalTime(&after);
+    const std::wstring day_before = DatePart(before, date_separator);
+    const std::wstring day_after = DatePart(after, date_separator);
+    KV_CHECK(first == day_before + L".txt" || first == day_after + L".txt");
+    KV_CHECK(second == day_before + L"_1.txt" || second == day_after + L"_1.txt");
+    Var name;
+    KV_CHECK_HR(lang->GetPropVal(kZakazFileName, name.get()), S_OK);
+    KV_CHECK_EQ(name.text(), second);
+    Var point;
+    KV_CHECK_HR(lang->GetPropVal(kPointCode, point.get()), S_OK);
+    KV_CHECK_EQ(point.text(), std::wstring(L" 12 "));  // a blank code leaves the stored one
+
+    // The header line in Windows-1251 with CR LF, 56 bytes.
+    const std::string header =
+        "\xC7\xE0\xEA\xE0\xE7\t\xCA\xEE\xE4\t\xCD\xE0\xE7\xE2\xE0\xED\xE8\xE5\t"
+        "\xCF\xF0\xEE\xE8\xE7\xE2\xEE\xE4\xE8\xF2\xE5\xEB\xFC\t\xD6\xE5\xED\xE0\t"
+        "\xCF\xEE\xF1\xF2\xE0\xE2\xF9\xE8\xEA\t\xD4\xE8\xEB\xE8\xE0\xEB\r\n";
+    KV_CHECK_EQ(header.size(), size_t{56});
+    KV_CHECK_EQ(FileBytes(dir + L"\\" + first), header);
+    KV_CHECK_EQ(FileBytes(dir + L"\\" + second), header);
+
+    // ":" gives the regional time separator. Windows refuses it in a file name; Wine passes it
+    // on to the Unix file system, which takes it.
+    auto clock = [&](const SYSTEMTIME& t) {
+        wchar_t hhnn[16];
+        swprintf(hhnn, 16, L"%02u%ls%02u.txt", t.wHour, time_separator.c_str(), t.wMinute);
+        return std::wstring(hhnn);
+    };
+    GetLocalTime(&before);
+    const std::wstring timed = create(L"", L"hh:nn");
+    GetLocalTime(&after);
+    KV_CHECK(timed == clock(before) || timed == clock(after));
+    KV_CHECK(connection.log.records.empty());
+    DeleteFileW((dir + L"\\" + timed).c_str());
+
+    DeleteFileW((dir + L"\\" + first).c_str());
+    DeleteFileW((dir + L"\\" + second).c_str());
+    KV_CHECK(RemoveDirectoryW(dir.c_str()));  // nothing else was left behind
+    KV_CHECK_HR(addin.init->Done(), S_OK);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -673,5 +781,6 @@ int main(int argc, char** argv) {
                               {"refusing_host", RefusingHost},
                               {"info", Info},
                               {"aggregation", Aggregation},
+                              {"order_files", OrderFiles},
                           });
 }
