@@ -116,7 +116,6 @@ class FakeDesktop final : public DesktopChannel {
     bool pending_ = false;
 };
 
-// The host's parameters of one call.
 // A component whose desktop application is a FakeDesktop, driven through the host protocol.
 struct Link {
     FakeDesktop desktop;

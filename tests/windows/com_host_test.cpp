@@ -17,30 +17,6 @@ using namespace kvtest;
 
 namespace {
 
-const wchar_t* const kProgId = L"AddIn.KelvarinVK";
-
-CLSID ClassOfProgId() {
-    CLSID clsid{};
-    KV_CHECK_HR(CLSIDFromProgID(kProgId, &clsid), S_OK);
-    return clsid;
-}
-
-// One add-in instance as the host holds it: created through the ProgID and initialised with
-// the given connection.
-struct AddIn {
-    explicit AddIn(Connection* connection) {
-        KV_CHECK_HR(CoCreateInstance(ClassOfProgId(), nullptr, CLSCTX_INPROC_SERVER,
-                                     kv::host::IID_IInitDone, init.out_void()),
-                    S_OK);
-        if (!init) return;
-        KV_CHECK_HR(init->QueryInterface(kv::host::IID_ILanguageExtender, lang.out_void()), S_OK);
-        if (connection != nullptr) KV_CHECK_HR(init->Init(connection), S_OK);
-    }
-    bool ok() const { return init && lang; }
-    Ref<IInitDone> init;
-    Ref<ILanguageExtender> lang;
-};
-
 HRESULT DllCanUnloadNow() {
     const HMODULE dll = GetModuleHandleW(L"KelvarinVK.dll");
     if (dll == nullptr) return E_UNEXPECTED;

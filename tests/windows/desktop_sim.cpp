@@ -114,29 +114,17 @@ void Simulator::Stop() {
     process_ = {};
 }
 
-Session::Session() {
-    CLSID clsid{};
-    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
-    KV_CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
-                                 init_.out_void()),
-                S_OK);
-    if (!init_) return;
-    KV_CHECK_HR(init_->QueryInterface(kv::host::IID_ILanguageExtender, lang_.out_void()), S_OK);
-    if (!lang_) return;
-    KV_CHECK_HR(init_->Init(&connection_), S_OK);
-    initialised_ = true;
-}
+Session::Session() : initialised_(addin_.ok()) {}
 
 Session::~Session() {
-    if (initialised_) init_->Done();
-    lang_.reset();
-    init_.reset();
+    if (initialised_) addin_.init->Done();
 }
 
 long Session::Member(bool method, const std::string& name) {
     BSTR bstr = SysAllocString(Utf16(name).c_str());
     long number = -1;
-    const HRESULT hr = method ? lang_->FindMethod(bstr, &number) : lang_->FindProp(bstr, &number);
+    const HRESULT hr =
+        method ? addin_.lang->FindMethod(bstr, &number) : addin_.lang->FindProp(bstr, &number);
     SysFreeString(bstr);
     if (hr != S_OK) Fail(__FILE__, __LINE__, "no member named " + name);
     return number;
@@ -160,7 +148,7 @@ LONG Session::Call(const std::string& method, const std::vector<Arg>& args) {
     }
     Params params(pointers);
     Var result;
-    KV_CHECK_HR(lang_->CallAsFunc(number, result.get(), params.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->CallAsFunc(number, result.get(), params.get()), S_OK);
     if (result.vt() != VT_I4) {
         Fail(__FILE__, __LINE__, method + " returned type " + Show(result.vt()));
         return -9999;
@@ -170,31 +158,31 @@ LONG Session::Call(const std::string& method, const std::vector<Arg>& args) {
 
 void Session::SetText(const std::string& property, const std::string& utf8) {
     Var value = Var::Text(Utf16(utf8));
-    KV_CHECK_HR(lang_->SetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->SetPropVal(Member(false, property), value.get()), S_OK);
 }
 
 void Session::SetInt(const std::string& property, LONG value) {
     Var v = Var::I4(value);
-    KV_CHECK_HR(lang_->SetPropVal(Member(false, property), v.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->SetPropVal(Member(false, property), v.get()), S_OK);
 }
 
 std::string Session::Text(const std::string& property) {
     Var value;
-    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
     KV_CHECK_EQ(value.vt(), VT_BSTR);
     return value.vt() == VT_BSTR ? Utf8(value.text()) : std::string();
 }
 
 LONG Session::Int(const std::string& property) {
     Var value;
-    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
     KV_CHECK_EQ(value.vt(), VT_I4);
     return value.vt() == VT_I4 ? V_I4(value.get()) : -9999;
 }
 
 double Session::Real(const std::string& property, VARTYPE expected_type) {
     Var value;
-    KV_CHECK_HR(lang_->GetPropVal(Member(false, property), value.get()), S_OK);
+    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
     KV_CHECK_EQ(value.vt(), expected_type);
     if (value.vt() == VT_R8) return V_R8(value.get());
     if (value.vt() == VT_DATE) return V_DATE(value.get());

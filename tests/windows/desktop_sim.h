@@ -50,7 +50,7 @@ class Session {
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    bool ok() const { return lang_ && initialised_; }
+    bool ok() const { return initialised_; }
 
     // A method call by name (UTF-8), with the host's VT_I4 / VT_BSTR parameters.
     struct Arg {
@@ -69,15 +69,14 @@ class Session {
     LONG Int(const std::string& property);
     double Real(const std::string& property, VARTYPE expected_type);
 
-    kv::host::ILanguageExtender* lang() const { return lang_.get(); }
+    kv::host::ILanguageExtender* lang() const { return addin_.lang.get(); }
     // What the add-in handed to the host's error log, in UTF-8, and forgets them.
     std::vector<std::string> TakeErrors();
 
   private:
     long Member(bool method, const std::string& name);
     Connection connection_{true};
-    Ref<kv::host::IInitDone> init_;
-    Ref<kv::host::ILanguageExtender> lang_;
+    AddIn addin_{&connection_};
     bool initialised_ = false;
 };
 

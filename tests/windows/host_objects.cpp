@@ -1,5 +1,9 @@
 #include "host_objects.h"
 
+#include <objbase.h>
+
+#include "check.h"
+
 namespace kvtest {
 namespace {
 
@@ -146,6 +150,21 @@ VARTYPE Params::TypeAt(LONG index) {
     Var element;
     if (FAILED(SafeArrayGetElement(array_, &index, element.get()))) return VT_ILLEGAL;
     return element.vt();
+}
+
+CLSID ClassOfProgId() {
+    CLSID clsid{};
+    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
+    return clsid;
+}
+
+AddIn::AddIn(Connection* connection) {
+    KV_CHECK_HR(CoCreateInstance(ClassOfProgId(), nullptr, CLSCTX_INPROC_SERVER,
+                                 kv::host::IID_IInitDone, init.out_void()),
+                S_OK);
+    if (!init) return;
+    KV_CHECK_HR(init->QueryInterface(kv::host::IID_ILanguageExtender, lang.out_void()), S_OK);
+    if (connection != nullptr) KV_CHECK_HR(init->Init(connection), S_OK);
 }
 
 }  // namespace kvtest

@@ -180,6 +180,18 @@ class Ref {
     T* p_ = nullptr;
 };
 
+// The class the DLL registers under "AddIn.KelvarinVK".
+CLSID ClassOfProgId();
+
+// One add-in instance as the host holds it: created through the ProgID and, when a connection
+// is given, initialised with it.
+struct AddIn {
+    explicit AddIn(Connection* connection);
+    bool ok() const { return init && lang; }
+    Ref<kv::host::IInitDone> init;
+    Ref<kv::host::ILanguageExtender> lang;
+};
+
 // An outer object that aggregates the add-in: it answers IUnknown itself and hands every other
 // request to the inner object it holds.
 class Outer final : public IUnknown, public Counted {

@@ -118,18 +118,11 @@ std::wstring ExeBaseName() {
 void Notices() {
     g_status_path = Argument(0);
     KV_CHECK(!g_status_path.empty());
-    CLSID clsid{};
-    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
-    Ref<kv::host::IInitDone> init;
-    KV_CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
-                                 init.out_void()),
-                S_OK);
-    if (!init) return;
     Connection connection(true);
-    KV_CHECK_HR(init->Init(&connection), S_OK);
-    Ref<kv::host::ILanguageExtender> lang;
-    KV_CHECK_HR(init->QueryInterface(kv::host::IID_ILanguageExtender, lang.out_void()), S_OK);
-    if (!lang) return;
+    AddIn addin(&connection);
+    if (!addin.ok()) return;
+    Ref<kv::host::IInitDone>& init = addin.init;
+    Ref<kv::host::ILanguageExtender>& lang = addin.lang;
 
     int round = 0;
     for (const wchar_t* method : {L"ОбновитьПрайсы", L"LoadOtkazes"}) {

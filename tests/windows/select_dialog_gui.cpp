@@ -325,18 +325,11 @@ void DialogRounds() {
     g_status_path = Argument(0);
     const std::string database = Argument(1);
     KV_CHECK(!g_status_path.empty() && !database.empty());
-    CLSID clsid{};
-    KV_CHECK_HR(CLSIDFromProgID(L"AddIn.KelvarinVK", &clsid), S_OK);
-    Ref<kv::host::IInitDone> init;
-    KV_CHECK_HR(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
-                                 init.out_void()),
-                S_OK);
-    if (!init) return;
     Connection connection(true);
-    KV_CHECK_HR(init->Init(&connection), S_OK);
-    Ref<kv::host::ILanguageExtender> lang;
-    KV_CHECK_HR(init->QueryInterface(kv::host::IID_ILanguageExtender, lang.out_void()), S_OK);
-    if (!lang) return;
+    AddIn addin(&connection);
+    if (!addin.ok()) return;
+    Ref<kv::host::IInitDone>& init = addin.init;
+    Ref<kv::host::ILanguageExtender>& lang = addin.lang;
     SetText(lang.get(), L"BaseName", Utf16(database));
     SetText(lang.get(), L"DLLName", Utf16(Argument(2)));
 
