@@ -116,26 +116,18 @@ class FakeDesktop final : public DesktopChannel {
     bool pending_ = false;
 };
 
-// A component whose desktop application is a FakeDesktop, driven through the host protocol.
-struct Link {
+// Holds the desktop application ahead of the platform that refers to it.
+struct DesktopHolder {
     FakeDesktop desktop;
-    Cp1251Codec codec;
-    FakeRegional regional;
-    FakeClock clock;
-    RecordingNotices notices;
-    Platform platform{codec,
-                      regional,
-                      clock,
-                      notices,
-                      backend::Files(),
-                      desktop,
-                      backend::Processes(),
-                      backend::Libraries()};
+};
+
+// A component whose desktop application is a FakeDesktop, driven through the host protocol.
+struct Link : DesktopHolder, FakePlatform {
     RecordingErrorLog errors;
     Protocol protocol{platform, &errors};
     T_vk_object& vk = protocol.object();
 
-    Link() { desktop.SetText("0\t123456\t"); }
+    Link() : FakePlatform(desktop) { desktop.SetText("0\t123456\t"); }
 
     // Calls a method by its English name; the result must be VT_I4.
     int32_t Call(const char* english, std::vector<Variant> params = {}) {

@@ -38,18 +38,25 @@ class RecordingNotices final : public NoticeBox {
 
 class FakePlatform {
   public:
+    FakePlatform() : FakePlatform(backend::Channel()) {}
+    // With the test's own desktop application behind the shared block.
+    explicit FakePlatform(DesktopChannel& channel)
+        : platform{codec,
+                   regional,
+                   clock,
+                   notices,
+                   backend::Files(),
+                   channel,
+                   backend::Processes(),
+                   backend::Libraries()} {}
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
     Cp1251Codec codec;
     FakeRegional regional;
     FakeClock clock;
     RecordingNotices notices;
-    Platform platform{codec,
-                      regional,
-                      clock,
-                      notices,
-                      backend::Files(),
-                      backend::Channel(),
-                      backend::Processes(),
-                      backend::Libraries()};
+    Platform platform;
 };
 
 // The host's parameter array: element n, or nothing past the end.
