@@ -5,8 +5,8 @@
 namespace kv {
 
 Platform& DefaultPlatform() {
-    static Platform platform{backend::Codec(),     backend::Regional(), backend::SystemClock(),
-                             backend::Notices(),   backend::Files(),    backend::Channel(),
+    static Platform platform{backend::Codec(),     backend::Regional(),  backend::SystemClock(),
+                             backend::Notices(),   backend::Files(),     backend::Channel(),
                              backend::Processes(), backend::Libraries(), backend::Dialogs()};
     return platform;
 }
