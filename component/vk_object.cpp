@@ -124,9 +124,9 @@ void T_vk_object::SetResultText(std::string_view ansi) {
     ResultValue = Variant::Text(platform_.codec.ToUtf16(ansi));
 }
 
-char T_vk_object::DecimalSeparator() const { return regional().decimal_separator; }
-
-std::string T_vk_object::DateText(double date) const { return FormatDate("c", FromOleDate(date)); }
+std::string T_vk_object::Formats::DateText(double date) const {
+    return vk_.FormatDate("c", FromOleDate(date));
+}
 
 // The price-list and refusal updates are not offered by this version: a notice says so.
 void ExecLoadPrices(T_vk_object& vk) {

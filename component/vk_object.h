@@ -30,7 +30,7 @@ class ParamSource {
     virtual bool Get(int32_t n, Variant& out) const = 0;
 };
 
-class T_vk_object : private ValueFormats {
+class T_vk_object {
   public:
     explicit T_vk_object(Platform& platform);
     T_vk_object(const T_vk_object&) = delete;
@@ -47,7 +47,7 @@ class T_vk_object : private ValueFormats {
     int32_t GetIntegerParam(int n);
 
     Platform& platform() { return platform_; }
-    const ValueFormats& formats() const { return *this; }
+    const ValueFormats& formats() const { return formats_; }
     // The user's regional settings as the component sees them.
     const RegionalSettings& regional() const { return platform_.regional.Settings(); }
     // Renders a local date and time by a date-time pattern.
@@ -87,12 +87,20 @@ class T_vk_object : private ValueFormats {
     void SetResultText(std::string_view ansi);
 
   private:
-    // ValueFormats, for the conversions of host values.
-    const TextCodec& Codec() const override { return platform_.codec; }
-    char DecimalSeparator() const override;
-    std::string DateText(double date) const override;
+    // The user's regional settings as the conversions of host values need them.
+    class Formats final : public ValueFormats {
+      public:
+        explicit Formats(const T_vk_object& vk) : vk_(vk) {}
+        const TextCodec& Codec() const override { return vk_.platform_.codec; }
+        char DecimalSeparator() const override { return vk_.regional().decimal_separator; }
+        std::string DateText(double date) const override;
+
+      private:
+        const T_vk_object& vk_;
+    };
 
     Platform& platform_;
+    Formats formats_{*this};
 };
 
 }  // namespace kv
