@@ -250,9 +250,7 @@ class Session {
         const std::wstring name = Wide(statement.name);
         if (statement.kind == Kind::Call) return Call(name, statement.values);
         long number = -1;
-        BSTR bstr = SysAllocString(name.c_str());
-        const HRESULT found = lang_->FindProp(bstr, &number);
-        SysFreeString(bstr);
+        const HRESULT found = Find(false, name, number);
         if (found != S_OK) {
             Print(L"  no property named " + name + L" (FindProp: " + Hresult(found) + L")");
             return false;
@@ -274,11 +272,18 @@ class Session {
     }
 
   private:
+    // A method's or a property's number by name, as the host looks it up.
+    HRESULT Find(bool method, const std::wstring& name, long& number) {
+        BSTR bstr = SysAllocString(name.c_str());
+        const HRESULT found =
+            method ? lang_->FindMethod(bstr, &number) : lang_->FindProp(bstr, &number);
+        SysFreeString(bstr);
+        return found;
+    }
+
     bool Call(const std::wstring& name, const std::vector<kvhost::Value>& values) {
         long number = -1;
-        BSTR bstr = SysAllocString(name.c_str());
-        const HRESULT found = lang_->FindMethod(bstr, &number);
-        SysFreeString(bstr);
+        const HRESULT found = Find(true, name, number);
         if (found != S_OK) {
             Print(L"  no method named " + name + L" (FindMethod: " + Hresult(found) + L")");
             return false;
