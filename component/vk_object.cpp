@@ -18,6 +18,8 @@ T_vk_object::T_vk_object(Platform& platform)
       DirToZakaz("C:\\Kelvarin\\Zakaz"),
       platform_(platform) {}
 
+T_vk_object::~T_vk_object() { platform_.channel.CloseTurn(TurnHandle); }
+
 void T_vk_object::PropertyHandler(int number, HandlerAction action, std::string& name) {
     const PropertyEntry& p = PropertyAt(number);
     switch (action) {

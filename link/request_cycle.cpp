@@ -1,5 +1,6 @@
 #include "link/request_cycle.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/error.h"
@@ -34,6 +35,7 @@ RequestCycle::RequestCycle(T_vk_object& vk) : vk_(vk), channel_(vk.platform().ch
 
 RequestCycle::~RequestCycle() {
     if (waiting_) vk_.Searching.store(0);
+    EndTurn();
     if (view_.data != nullptr) channel_.UnmapBlock(view_);
     if (block_ != 0) channel_.CloseBlock(block_);
     // No handle survives the request, not even as a number.
@@ -50,6 +52,50 @@ bool RequestCycle::MapView() {
     view_ = channel_.MapBlock(block_);
     if (view_.data == nullptr) view_.size = 0;
     return view_.data != nullptr;
+}
+
+namespace {
+
+bool Took(DesktopChannel::TurnWait wait) {
+    return wait == DesktopChannel::TurnWait::Taken ||
+           wait == DesktopChannel::TurnWait::TakenAbandoned;
+}
+
+}  // namespace
+
+WaitOutcome RequestCycle::TakeTurn() {
+    uintptr_t& turn = vk_.TurnHandle;
+    if (turn == 0) turn = channel_.OpenTurn(kTurnName);
+    if (turn == 0) return WaitOutcome::Done;  // no mutex to be had: on alone, as a lone copy
+    DesktopChannel::TurnWait wait = channel_.WaitForTurn(turn, 0);
+    if (wait == DesktopChannel::TurnWait::Busy) {
+        // Another copy is talking to the desktop application. Waiting in slices lets StopFind
+        // end the wait as it ends the wait for an answer.
+        vk_.Searching.store(1);
+        waiting_ = true;
+        const uint32_t start = channel_.TickCount();
+        int64_t left = vk_.Timeout;
+        while (wait == DesktopChannel::TurnWait::Busy && left >= 0 && vk_.Searching.load() == 1) {
+            // At most until the first moment at which more than Timeout has passed.
+            wait = channel_.WaitForTurn(
+                turn, static_cast<uint32_t>(std::min<int64_t>(kPollMilliseconds, left + 1)));
+            turn_wait_ = channel_.TickCount() - start;
+            left = static_cast<int64_t>(vk_.Timeout) - turn_wait_;
+        }
+        waiting_ = false;
+        has_turn_ = Took(wait);
+        if (vk_.Searching.exchange(0) != 1) return WaitOutcome::Stopped;
+        return left < 0 ? WaitOutcome::TimedOut : WaitOutcome::Done;
+    }
+    // A wait that failed leaves the request to go on alone, as a lone copy would.
+    has_turn_ = Took(wait);
+    return WaitOutcome::Done;
+}
+
+void RequestCycle::EndTurn() {
+    if (!has_turn_) return;
+    channel_.EndTurn(vk_.TurnHandle);
+    has_turn_ = false;
 }
 
 std::string RequestCycle::Text() const {
@@ -85,7 +131,7 @@ WaitOutcome RequestCycle::Wait(std::string& answer) {
         // Unsigned difference: a wrap of the tick counter during the wait does no harm. Signed
         // 64-bit comparison: a negative Timeout has always passed.
         const uint32_t elapsed = channel_.TickCount() - start;
-        if (static_cast<int64_t>(elapsed) > static_cast<int64_t>(vk_.Timeout)) {
+        if (static_cast<int64_t>(elapsed) > static_cast<int64_t>(vk_.Timeout) - turn_wait_) {
             vk_.Searching.store(0);
             waiting_ = false;
             return WaitOutcome::TimedOut;
@@ -95,12 +141,20 @@ WaitOutcome RequestCycle::Wait(std::string& answer) {
             vk_.Searching.store(0);
             waiting_ = false;
             answer = std::move(text);
-            return WaitOutcome::Answered;
+            return WaitOutcome::Done;
         }
         channel_.Pause(kPollMilliseconds);
     }
     waiting_ = false;  // StopFind cleared the flag
     return WaitOutcome::Stopped;
+}
+
+void RequestCycle::AwaitWindow(int32_t window) {
+    const uint32_t start = channel_.TickCount();
+    while (WindowOf(HandleFieldOf(Text())) != window) {
+        if (channel_.TickCount() - start > kWindowBackMilliseconds) return;
+        channel_.Pause(kPollMilliseconds);
+    }
 }
 
 }  // namespace kv

@@ -13,11 +13,18 @@ namespace kv {
 class T_vk_object;
 
 constexpr char kBlockName[] = "KelvarinMapFile";
+// The mutex by which copies of the component (several 1C sessions on one workstation) take
+// turns at the block, in the block's namespace.
+constexpr char kTurnName[] = "KelvarinMapFile.Turn";
 constexpr uint32_t kBlockCreateSize = 4;  // counts only when the component creates the block
 constexpr uint32_t kPollMilliseconds = 50;
+// How long a request keeps its turn for the desktop application to put its window back into
+// field 2 after an answer that covered it.
+constexpr uint32_t kWindowBackMilliseconds = 1000;
 
-// How a wait for the answer ended.
-enum class WaitOutcome { TimedOut, Stopped, Answered };
+// How a wait for the turn or for the answer ended: Done when the turn was taken or the answer
+// is complete.
+enum class WaitOutcome { TimedOut, Stopped, Done };
 
 // The desktop application's window as the handle field names it; 0 when it names none (empty,
 // not a number, 0 or negative). `handle_field` is the untrimmed field text.
@@ -42,6 +49,14 @@ class RequestCycle {
     bool OpenBlock();
     // Step 3: maps the whole block; false when it cannot be mapped.
     bool MapView();
+    // Before step 4: takes this copy's turn at the block, which it keeps until the answer has
+    // been read, the request has given up or EndTurn. Copies in other processes write into
+    // the same block, and one copy must never read the answer meant for another. The wait
+    // counts against Timeout, StopFind ends it, and a copy that ended while it held the turn
+    // hands it on. Without a mutex to be had the request goes on alone.
+    WaitOutcome TakeTurn();
+    // For a request that does not wait: once its message has returned, the others may go on.
+    void EndTurn();
     // The block's text: up to its first zero byte, or to the end of the block without one.
     std::string Text() const;
     // Step 6: the request text and a zero byte at the start of the block. A text that does not
@@ -50,16 +65,21 @@ class RequestCycle {
     // Step 7.
     void Send(int32_t window, uint32_t message, int32_t wparam, int32_t lparam);
     // Steps 9 and 10: Searching is 1 while the block is looked at every 50 ms until the answer
-    // is complete, Timeout has passed or StopFind clears Searching. `answer` receives the text
-    // of a complete answer.
+    // is complete, Timeout (less the wait for the turn) has passed or StopFind clears
+    // Searching. `answer` receives the text of a complete answer.
     WaitOutcome Wait(std::string& answer);
+    // After an answer that covered field 2: looks every 50 ms until field 2 names `window`
+    // again, for at most kWindowBackMilliseconds.
+    void AwaitWindow(int32_t window);
 
   private:
     T_vk_object& vk_;
     DesktopChannel& channel_;
     uintptr_t block_ = 0;
     DesktopChannel::View view_;
-    bool waiting_ = false;  // Searching was set by this cycle and is not cleared yet
+    bool has_turn_ = false;
+    uint32_t turn_wait_ = 0;  // milliseconds the turn took to come, spent from Timeout
+    bool waiting_ = false;    // Searching was set by this cycle and is not cleared yet
 };
 
 }  // namespace kv

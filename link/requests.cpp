@@ -63,6 +63,10 @@ struct RequestSpec {
     bool takes_file_parameter;
     AnswerReader read_answer;
     FailureRules failures;
+    // The answer's records start in field 2, over the window's handle: the request keeps its
+    // turn until the desktop application has put its window back, so that the next request of
+    // any copy finds the window there and not a record's number.
+    bool answer_covers_window = false;
 };
 
 int32_t ReadStatus(T_vk_object&, std::string_view, int32_t status) { return status; }
@@ -123,7 +127,7 @@ constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
 
 // Columns: text layout, text ends with a tab, message, wParam, lParam, waits for the answer,
 // takes the file parameter, answer reader, {result when the block cannot be opened, result and
-// PriceID when it cannot be mapped, PriceID on a timeout}.
+// PriceID when it cannot be mapped, PriceID on a timeout}, the answer covers the window.
 // clang-format off
 constexpr RequestSpec kUseAutozakaz{kPosition, false, 1025, Arg::Param0, Arg::Zero, false, false,
                                     nullptr, {0, 0, -2, -3 /* never waits */}};
@@ -144,7 +148,7 @@ constexpr RequestSpec kGetPosition{kPoint, false, 1037, Arg::Zero, Arg::Zero, tr
 constexpr RequestSpec kFindPosition{kPositionSought, false, 1038, Arg::Param0, Arg::Param1, true,
                                     false, ReadFoundPosition, kStatusEverywhere};
 constexpr RequestSpec kFindPacket{kPacket, true, 1039, Arg::PacketCount, Arg::Zero, true, false,
-                                  ReadPacketAnswer, kStatusEverywhere};
+                                  ReadPacketAnswer, kStatusEverywhere, true};
 constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, 1040, Arg::PacketCount,
                                              Arg::Zero, true, true, ReadDone, kStatusEverywhere};
 // clang-format on
@@ -212,15 +216,25 @@ int32_t Fetch(T_vk_object& vk, Arg arg) {
     return 0;
 }
 
+// The result of a request whose wait for its turn or its answer ended without an answer.
+int32_t Unanswered(T_vk_object& vk, const RequestSpec& spec, WaitOutcome outcome) {
+    if (outcome == WaitOutcome::Stopped) return 0;
+    vk.PriceID = spec.failures.timed_out_price_id;
+    return -3;
+}
+
 // Cycle steps 4 to 10 on an open and mapped block; returns the method's result.
 int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle) {
-    const std::string block_text = cycle.Text();
-    const std::string_view handle_field = HandleFieldOf(block_text);
     if (spec.takes_file_parameter) {
         // Taken before the window is tested: the path is kept even when nobody answers.
         std::string path = vk.GetStringParam(0);
         if (!path.empty()) vk.FileWithZakaz = std::move(path);
     }
+    if (const WaitOutcome turn = cycle.TakeTurn(); turn != WaitOutcome::Done) {
+        return Unanswered(vk, spec, turn);
+    }
+    const std::string block_text = cycle.Text();
+    const std::string_view handle_field = HandleFieldOf(block_text);
     const int32_t window = WindowOf(handle_field);
     if (window == 0) return 0;  // the desktop application is absent: nothing written or sent
 
@@ -228,18 +242,16 @@ int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle) 
     const int32_t lparam = Fetch(vk, spec.lparam);  // parameter 1 is read before parameter 0
     const int32_t wparam = Fetch(vk, spec.wparam);
     cycle.Send(window, spec.message, wparam, lparam);
-    if (!spec.waits) return 1;
+    if (!spec.waits) {
+        cycle.EndTurn();
+        return 1;
+    }
 
     std::string answer;
-    switch (cycle.Wait(answer)) {
-        case WaitOutcome::TimedOut:
-            vk.PriceID = spec.failures.timed_out_price_id;
-            return -3;
-        case WaitOutcome::Stopped:
-            return 0;
-        case WaitOutcome::Answered:
-            break;
+    if (const WaitOutcome wait = cycle.Wait(answer); wait != WaitOutcome::Done) {
+        return Unanswered(vk, spec, wait);
     }
+    if (spec.answer_covers_window) cycle.AwaitWindow(window);
     return spec.read_answer(vk, answer, StatusOf(answer));
 }
 

@@ -61,6 +61,19 @@ class DesktopChannel {
     virtual View MapBlock(uintptr_t block) = 0;
     virtual void UnmapBlock(const View& view) = 0;
     virtual void CloseBlock(uintptr_t block) = 0;
+    // The named mutex by which copies of the component take turns at the block: opened (or
+    // created) by name, 0 on failure.
+    virtual uintptr_t OpenTurn(const std::string& name) = 0;
+    enum class TurnWait {
+        Taken,
+        TakenAbandoned,  // taken from a copy that ended while it held the turn
+        Busy,            // another copy still held it when the time was up
+        Failed,
+    };
+    // Waits up to `milliseconds` (0: only looks) for the turn.
+    virtual TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) = 0;
+    virtual void EndTurn(uintptr_t turn) = 0;
+    virtual void CloseTurn(uintptr_t turn) = 0;
     // Synchronous: returns when the receiving window procedure has handled the message.
     virtual void SendToWindow(int32_t window, uint32_t message, int32_t wparam, int32_t lparam) = 0;
     // Milliseconds since system start, 32 bits, wrapping.

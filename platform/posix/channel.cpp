@@ -1,6 +1,7 @@
 // The desktop ordering application exists only on Windows, so on this system there is no block
-// to open: every request ends with status -1, the outcome of a block that cannot be opened. Ticks
-// and pauses are real, so that the cycle's timing behaves as it does on Windows.
+// to open and no turn to take: every request ends with status -1, the outcome of a block that
+// cannot be opened. Ticks and pauses are real, so that the cycle's timing behaves as it does on
+// Windows.
 #include <chrono>
 #include <thread>
 
@@ -15,6 +16,10 @@ class AbsentDesktopChannel final : public DesktopChannel {
     View MapBlock(uintptr_t) override { return {}; }
     void UnmapBlock(const View&) override {}
     void CloseBlock(uintptr_t) override {}
+    uintptr_t OpenTurn(const std::string&) override { return 0; }
+    TurnWait WaitForTurn(uintptr_t, uint32_t) override { return TurnWait::Failed; }
+    void EndTurn(uintptr_t) override {}
+    void CloseTurn(uintptr_t) override {}
     void SendToWindow(int32_t, uint32_t, int32_t, int32_t) override {}
     uint32_t TickCount() override {
         const auto since_start = std::chrono::steady_clock::now().time_since_epoch();

@@ -38,6 +38,30 @@ class Win32DesktopChannel final : public DesktopChannel {
         if (block != 0) CloseHandle(AsHandle(block));
     }
 
+    uintptr_t OpenTurn(const std::string& name) override {
+        // Not owned on creation: the turn is taken only by waiting for it.
+        return reinterpret_cast<uintptr_t>(CreateMutexA(nullptr, FALSE, name.c_str()));
+    }
+
+    TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) override {
+        switch (WaitForSingleObject(AsHandle(turn), milliseconds)) {
+            case WAIT_OBJECT_0:
+                return TurnWait::Taken;
+            case WAIT_ABANDONED:
+                return TurnWait::TakenAbandoned;
+            case WAIT_TIMEOUT:
+                return TurnWait::Busy;
+            default:
+                return TurnWait::Failed;
+        }
+    }
+
+    void EndTurn(uintptr_t turn) override { ReleaseMutex(AsHandle(turn)); }
+
+    void CloseTurn(uintptr_t turn) override {
+        if (turn != 0) CloseHandle(AsHandle(turn));
+    }
+
     void SendToWindow(int32_t window, uint32_t message, int32_t wparam, int32_t lparam) override {
         // Window handles are 32-bit values in every process, sign-extended in 64-bit ones.
         HWND target = reinterpret_cast<HWND>(static_cast<intptr_t>(window));

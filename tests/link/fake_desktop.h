@@ -23,6 +23,10 @@ namespace kv::test {
 class FakeDesktop final : public DesktopChannel {
   public:
     static constexpr uintptr_t kBlock = 0x4d4d;
+    static constexpr uintptr_t kTurn = 0x7475;
+
+    // Every turn mutex the component opened is closed by the time the component has gone.
+    ~FakeDesktop() override { EXPECT_EQ(turns_opened, turns_closed); }
 
     struct Message {
         int32_t window;
@@ -43,6 +47,16 @@ class FakeDesktop final : public DesktopChannel {
     bool real_sleep = false;
     std::function<void()> on_pause;
 
+    // The turn at the block: another copy holds it until `other_holds_until` (a tick), unless
+    // it is free; `other_dies` makes that copy end while it holds the turn.
+    bool turn_open_fails = false;
+    std::optional<uint32_t> other_holds_until;
+    bool other_dies = false;
+    bool holds_turn = false;  // the component's own turn
+    std::vector<uint32_t> turn_waits;
+    std::function<void()> on_turn_wait;  // after each wait in which the turn did not come
+    int turns_opened = 0, turns_closed = 0;
+
     std::vector<Message> messages;
     std::vector<uint32_t> pauses;
     int opened = 0, closed = 0, mapped = 0, unmapped = 0;
@@ -59,6 +73,7 @@ class FakeDesktop final : public DesktopChannel {
     void ExpectReleased() const {
         EXPECT_EQ(opened, closed);
         EXPECT_EQ(mapped, unmapped);
+        EXPECT_FALSE(holds_turn) << "the turn outlived the request";
     }
 
     uintptr_t OpenBlock(const std::string& name, uint32_t create_size) override {
@@ -82,7 +97,45 @@ class FakeDesktop final : public DesktopChannel {
         EXPECT_EQ(handle, kBlock);
         ++closed;
     }
+    uintptr_t OpenTurn(const std::string& name) override {
+        EXPECT_EQ(name, "KelvarinMapFile.Turn");
+        if (turn_open_fails) return 0;
+        ++turns_opened;
+        return kTurn;
+    }
+    TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) override {
+        EXPECT_EQ(turn, kTurn);
+        EXPECT_FALSE(holds_turn) << "a request takes its turn once";
+        turn_waits.push_back(milliseconds);
+        if (turn_waits.size() > 10000)
+            throw std::runtime_error("the wait for the turn does not end");
+        if (other_holds_until) {
+            const auto left = static_cast<int32_t>(*other_holds_until - tick);
+            if (left > static_cast<int32_t>(milliseconds)) {
+                tick += milliseconds;
+                if (on_turn_wait) on_turn_wait();
+                return TurnWait::Busy;
+            }
+            if (left > 0) tick = *other_holds_until;
+            other_holds_until.reset();
+            holds_turn = true;
+            return other_dies ? TurnWait::TakenAbandoned : TurnWait::Taken;
+        }
+        holds_turn = true;
+        return TurnWait::Taken;
+    }
+    void EndTurn(uintptr_t turn) override {
+        EXPECT_EQ(turn, kTurn);
+        EXPECT_TRUE(holds_turn) << "a turn ended that was not taken";
+        holds_turn = false;
+    }
+    void CloseTurn(uintptr_t turn) override {
+        if (turn == 0) return;
+        EXPECT_EQ(turn, kTurn);
+        ++turns_closed;
+    }
     void SendToWindow(int32_t to, uint32_t message, int32_t wparam, int32_t lparam) override {
+        EXPECT_TRUE(holds_turn || turn_open_fails) << "a message sent out of turn";
         messages.push_back({to, message, wparam, lparam, Text()});
         if (to != window || !answer) return;
         due_ = tick + answer_after;

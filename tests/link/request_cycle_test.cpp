@@ -106,6 +106,109 @@ TEST(RequestCycle, TimeoutCountsTicksAcrossTheWrap) {
     }
 }
 
+// Another copy of the component holds the turn at the block: the wait for the turn comes out
+// of Timeout, and a copy that ended while holding it hands it on.
+TEST(RequestCycle, CopiesTakeTurnsAtTheBlock) {
+    struct Case {
+        const char* what;
+        int32_t timeout;
+        std::optional<uint32_t> other_holds_for;  // ticks; none: the turn is free
+        bool other_dies;
+        std::optional<uint32_t> answer_after;  // ticks after the message; none: never
+        int32_t result;
+        bool sent;
+    };
+    const Case cases[] = {
+        {"free turn", 1000, std::nullopt, false, 0, 7, true},
+        {"turn comes in time", 1000, 120, false, 0, 7, true},
+        {"holder died", 1000, 200, true, 0, 7, true},
+        {"turn never comes in time", 500, 100000, false, 0, -3, false},
+        {"turn takes the time the answer needed", 1000, 600, false, 450, -3, true},
+        {"turn and answer within the time", 1000, 400, false, 450, 7, true},
+        {"Timeout 0, turn taken", 0, 1, false, 0, -3, false},
+        {"Timeout 0, free turn", 0, std::nullopt, false, 0, 7, true},
+        {"negative Timeout, free turn", -1, std::nullopt, false, 0, -3, true},
+        {"negative Timeout, turn taken", -1, 10, false, 0, -3, false},
+    };
+    for (const Case& c : cases) {
+        Link link;
+        link.vk.Timeout = c.timeout;
+        if (c.other_holds_for)
+            link.desktop.other_holds_until = link.desktop.tick + *c.other_holds_for;
+        link.desktop.other_dies = c.other_dies;
+        if (c.answer_after) {
+            link.desktop.answer = "7";
+            link.desktop.answer_after = *c.answer_after;
+        }
+        EXPECT_EQ(link.Call("CountPositionInZakaz"), c.result) << c.what;
+        EXPECT_EQ(link.vk.PriceID, c.result == -3 ? -3 : -1) << c.what;
+        EXPECT_EQ(link.desktop.messages.size(), c.sent ? 1u : 0u) << c.what;
+        if (!c.sent) {
+            EXPECT_EQ(link.desktop.Text(), "0\t123456\t") << c.what << ": nothing written";
+        }
+        ASSERT_FALSE(link.desktop.turn_waits.empty());
+        EXPECT_EQ(link.desktop.turn_waits[0], 0u) << c.what << ": the first look does not wait";
+        for (uint32_t w : link.desktop.turn_waits) EXPECT_LE(w, 50u) << c.what;
+        EXPECT_EQ(link.vk.Searching.load(), 0) << c.what;
+        link.desktop.ExpectReleased();
+    }
+}
+
+TEST(RequestCycle, TurnOutcomesFollowEachRequestsTimeoutRules) {
+    struct Case {
+        const char* method;
+        int32_t price_id;  // after the turn did not come within Timeout
+    };
+    for (const Case& c : {Case{"FindPosition", -3}, Case{"GetPosition", -1},
+                          Case{"ZakazInArhive", -1}, Case{"UseAutozakaz", -3}}) {
+        Link link;
+        link.vk.Timeout = 100;
+        link.desktop.other_holds_until = link.desktop.tick + 100000;
+        EXPECT_EQ(link.Call(c.method, {Variant::Int32(1), Variant::Int32(2), Str("3")}), -3)
+            << c.method;
+        EXPECT_EQ(link.vk.PriceID, c.price_id) << c.method;
+        EXPECT_TRUE(link.desktop.messages.empty()) << c.method;
+    }
+}
+
+TEST(RequestCycle, StopFindEndsTheWaitForTheTurn) {
+    Link link;
+    link.vk.Timeout = 100000;
+    link.vk.TradeName = "old";
+    link.desktop.answer = "12\t\tnew";
+    link.desktop.other_holds_until = link.desktop.tick + 5000;
+    link.desktop.on_turn_wait = [&] {
+        if (link.desktop.turn_waits.size() == 3) {
+            EXPECT_EQ(link.Call("StopFind"), 0);
+        }
+    };
+    EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}), 0);
+    EXPECT_EQ(link.desktop.turn_waits.size(), 3u) << "the wait ends at the next pass";
+    EXPECT_TRUE(link.desktop.messages.empty());
+    EXPECT_EQ(link.vk.PriceID, -1);
+    EXPECT_EQ(link.vk.TradeName, "old");
+    EXPECT_EQ(link.vk.Searching.load(), 0);
+    link.desktop.ExpectReleased();
+}
+
+TEST(RequestCycle, TurnMutexIsOpenedOnceAndWithoutItTheCopyGoesOnAlone) {
+    Link link;
+    link.desktop.answer = "7";
+    link.vk.Timeout = 1000;
+    EXPECT_EQ(link.Call("GetPosition"), 7);
+    link.desktop.SetText("0\t123456\t");
+    EXPECT_EQ(link.Call("GetPosition"), 7);
+    EXPECT_EQ(link.desktop.turns_opened, 1) << "kept for the object's life";
+    EXPECT_EQ(link.desktop.turns_closed, 0);
+
+    Link alone;
+    alone.desktop.turn_open_fails = true;
+    alone.desktop.answer = "7";
+    alone.vk.Timeout = 1000;
+    EXPECT_EQ(alone.Call("GetPosition"), 7);
+    EXPECT_TRUE(alone.desktop.turn_waits.empty());
+}
+
 TEST(RequestCycle, StaleWindowTimesOut) {
     Link link;
     link.desktop.window = 777;  // the block still names 123456, which nobody serves
