@@ -223,6 +223,18 @@ TEST_F(DeskTest, FindPacketSendsOnlyTheWholeRecordsThatFit) {
     EXPECT_EQ(desk.current_order().size(), 40u);  // the order took them all
 }
 
+TEST_F(DeskTest, PutsTheWindowBackIntoWhateverTheBlockHolds) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"2\t4\tA\t\t\t\t\t\t\t\t3\tB", "2\t4660\tA\t\t\t\t\t\t\t\t3\tB"},  // a packet answer
+        {"-1\t4\tP1\t", "-1\t4660\tP1\t"},  // a request sent to the record's number: still pending
+        {"0\t4660\t", "0\t4660\t"},
+        {"7", "7\t4660"},
+        {"", "0\t4660\t"},
+        {"\t\t", "\t4660\t"},
+    };
+    for (const auto& [before, after] : cases) EXPECT_EQ(desk.WithWindow(before), after) << before;
+}
+
 TEST_F(DeskTest, IgnoresMessagesOfNoRequest) {
     EXPECT_FALSE(Send(1024, "-1\t4660").answers);
     EXPECT_FALSE(Send(1041, "-1\t4660").answers);

@@ -155,6 +155,16 @@ Desk::Desk(std::vector<Offer> offers, Formats formats)
 
 std::string Desk::IdleText() const { return "0\t" + std::to_string(window_) + "\t"; }
 
+std::string Desk::WithWindow(std::string_view block_text) const {
+    if (block_text.empty()) return IdleText();
+    const size_t first = block_text.find('\t');
+    const std::string window = std::to_string(window_);
+    if (first == std::string_view::npos) return std::string(block_text) + '\t' + window;
+    const size_t second = block_text.find('\t', first + 1);
+    return std::string(block_text.substr(0, first + 1)) + window +
+           (second == std::string_view::npos ? "" : std::string(block_text.substr(second)));
+}
+
 std::optional<size_t> Desk::Find(std::string_view trade_name, std::string_view producer) const {
     if (kv::TrimControl(trade_name).empty()) return std::nullopt;
     std::optional<size_t> best;

@@ -89,6 +89,9 @@ class Desk {
 
     // The text that announces the window before any request: "0" TAB handle TAB.
     std::string IdleText() const;
+    // `block_text` with the window in field 2 and every other field as it was, the status
+    // field first of all: a request still waiting for its answer stays pending.
+    std::string WithWindow(std::string_view block_text) const;
 
     // Handles one message with the request text the component wrote. `read_file` reads an
     // automatic-order file by its path (ANSI); nullopt when it cannot be read.

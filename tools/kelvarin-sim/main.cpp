@@ -31,6 +31,7 @@ constexpr char kUsage[] =
     "  --exit-after N      exit after handling N requests\n"
     "  --restore-ms N      write the window back into field 2 N ms after a FindPacket answer "
     "(100)\n"
+    "  --ignore TEXT       never answer a request whose text contains TEXT\n"
     "  --log FILE          write the log there instead of standard output\n";
 
 struct Options {
@@ -42,6 +43,7 @@ struct Options {
     std::string garbage;
     uint32_t exit_after = 0;
     uint32_t restore_ms = 100;
+    std::string ignore;  // ANSI, as the request texts are
     std::string log;
 };
 
@@ -56,7 +58,6 @@ struct State {
     size_t capacity = 0;
     uint32_t requests = 0;
     std::optional<kvsim::Reply> pending;  // a late answer waiting for its timer
-    std::string restore_after;            // the FindPacket answer whose handle field comes back
 };
 State g;
 
@@ -114,10 +115,7 @@ void Deliver(HWND window, const kvsim::Reply& reply) {
     } else {
         WriteBlock(reply.text);
         Log("ANSWER %s", kvsim::Printable(reply.text).c_str());
-        if (reply.restore_handle) {
-            g.restore_after = BlockText();
-            SetTimer(window, kRestoreTimer, g.options.restore_ms, nullptr);
-        }
+        if (reply.restore_handle) SetTimer(window, kRestoreTimer, g.options.restore_ms, nullptr);
     }
     CountRequest(window);
 }
@@ -153,6 +151,11 @@ void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
         CountRequest(window);
         return;
     }
+    if (!g.options.ignore.empty() && request.find(g.options.ignore) != std::string::npos) {
+        Log("IGNORED");
+        CountRequest(window);
+        return;
+    }
     if (g.options.hang_ms > 0) Sleep(g.options.hang_ms);
     kvsim::Reply reply = g.desk->Handle(message, w, l, request, ReadFileBytes);
     if (!reply.answers) {
@@ -183,8 +186,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
                 const kvsim::Reply reply = std::move(*g.pending);
                 g.pending.reset();
                 Deliver(window, reply);
-            } else if (wparam == kRestoreTimer && BlockText() == g.restore_after) {
-                WriteBlock(g.desk->IdleText());
+            } else if (wparam == kRestoreTimer) {
+                // Whatever came since: a request sent meanwhile to the record's number as its
+                // window stays pending, and the next one finds the window.
+                WriteBlock(g.desk->WithWindow(BlockText()));
                 Log("RESTORED the window in field 2");
             }
             return 0;
@@ -236,6 +241,8 @@ Options ParseOptions(int argc, char** argv) {
             o.exit_after = Number(value(), "--exit-after");
         } else if (name == "--restore-ms") {
             o.restore_ms = Number(value(), "--restore-ms");
+        } else if (name == "--ignore") {
+            o.ignore = value();
         } else if (name == "--log") {
             o.log = value();
         } else {
