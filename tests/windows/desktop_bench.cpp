@@ -1,9 +1,10 @@
 // The desktop link's cost over real processes, in one run against one simulator:
 // FindPosition through the registered DLL against the bare round trip it is made of
 // (CreateFileMappingA, MapViewOfFile, handle field, request, SendMessageA, answer read,
-// release), and CheckKelvarin against a bare PSAPI enumeration with the same name test. The
-// two sides are called in turn and the median call of each is compared. Arguments after the
-// group: the DLL, the simulator, the price list, and optionally the number of round trips.
+// release), the same bare round trip with and without the turn mutex, and CheckKelvarin against a
+// bare PSAPI enumeration with the same name test. The two sides are called in turn and the median
+// call of each is compared. Arguments after the group: the DLL, the simulator, the price list, and
+// optionally the number of round trips.
 #include <windows.h>
 // After windows.h, whose types they use.
 #include <objbase.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,8 +30,10 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// One FindPosition as a bare program does it; the status of the answer.
-int BareFindPosition(const std::string& request) {
+// One FindPosition as a bare program does it; the status of the answer. With a `turn` it
+// takes the turn as the component does, before it reads the block, and gives it up at the end.
+int BareFindPosition(const std::string& request, HANDLE turn = nullptr) {
+    if (turn != nullptr) WaitForSingleObject(turn, 0);
     HANDLE block =
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, "KelvarinMapFile");
     char* view = static_cast<char*>(MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0));
@@ -42,6 +46,7 @@ int BareFindPosition(const std::string& request) {
     SendMessageA(window, WM_USER + 14, 0, 0);
     const size_t length = strnlen(view, region.RegionSize);
     const std::string answer(view, length);
+    if (turn != nullptr) ReleaseMutex(turn);
     UnmapViewOfFile(view);
     CloseHandle(block);
     return std::atoi(answer.c_str());
@@ -73,22 +78,21 @@ int BareCountKelvarin() {
     return count;
 }
 
-template <typename F>
-double Microseconds(F&& call) {
+double Microseconds(const std::function<void()>& call) {
     const double start = NowMs();
     call();
     return (NowMs() - start) * 1000.0;
 }
 
-// Median microseconds of each side, the two called in turn so that both see the same load.
-template <typename A, typename B>
-std::pair<double, double> Alternating(int calls, A&& a, B&& b) {
-    std::vector<double> as, bs;
+// Median microseconds of each side, the sides called in turn so that all see the same load.
+std::vector<double> Alternating(int calls, const std::vector<std::function<void()>>& sides) {
+    std::vector<std::vector<double>> times(sides.size());
     for (int i = 0; i < calls; ++i) {
-        as.push_back(Microseconds(a));
-        bs.push_back(Microseconds(b));
+        for (size_t s = 0; s < sides.size(); ++s) times[s].push_back(Microseconds(sides[s]));
     }
-    return {Median(as), Median(bs)};
+    std::vector<double> medians;
+    for (const std::vector<double>& t : times) medians.push_back(Median(t));
+    return medians;
 }
 
 void Bench() {
@@ -108,20 +112,28 @@ void Bench() {
     KV_CHECK_EQ(BareCountKelvarin(), 1);
     KV_CHECK_EQ(vk.Call("CheckKelvarin"), 1);
 
-    const auto [d, b] = Alternating(
-        calls,
-        [&] {
-            vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
-        },
-        [&] { BareFindPosition(request); });
-    const auto [de, be] = Alternating(
-        calls / 40 + 5, [&] { vk.Call("CheckKelvarin"); }, [] { BareCountKelvarin(); });
+    // The turn is an operating-system mutex: the bare program with the same two calls shows what
+    // the mutex itself costs on this system.
+    HANDLE turn = CreateMutexA(nullptr, FALSE, "KelvarinMapFile.Turn");
+    const std::vector<double> trip = Alternating(
+        calls, {[&] {
+                    vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
+                },
+                [&] { BareFindPosition(request); }, [&] { BareFindPosition(request, turn); }});
+    CloseHandle(turn);
+    const std::vector<double> enumeration = Alternating(
+        calls / 40 + 5, {[&] { vk.Call("CheckKelvarin"); }, [] { BareCountKelvarin(); }});
+    const double dll = trip[0], bare = trip[1], bare_turn = trip[2];
     std::printf(
         "FindPosition round trip: DLL %.1f us (%.0f/s), bare %.1f us (%.0f/s), ratio %.3f"
         " (goal <= 1.10)\n",
-        d, 1e6 / d, b, 1e6 / b, d / b);
-    std::printf("CheckKelvarin: DLL %.1f us, bare enumeration %.1f us, ratio %.3f\n", de, be,
-                de / be);
+        dll, 1e6 / dll, bare, 1e6 / bare, dll / bare);
+    std::printf(
+        "The turn: bare with the turn %.1f us, ratio %.3f against bare; DLL against bare with the"
+        " turn %.3f\n",
+        bare_turn, bare_turn / bare, dll / bare_turn);
+    std::printf("CheckKelvarin: DLL %.1f us, bare enumeration %.1f us, ratio %.3f\n",
+                enumeration[0], enumeration[1], enumeration[0] / enumeration[1]);
     std::fflush(stdout);
     KV_CHECK(vk.TakeErrors().empty());
 }

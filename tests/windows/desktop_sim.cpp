@@ -114,6 +114,65 @@ void Simulator::Stop() {
     process_ = {};
 }
 
+Child::Child(const std::string& role, const std::vector<std::string>& args) {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string command = "\"" + std::string(self) + "\" " + role;
+    for (const std::string& arg : args) command += " \"" + arg + "\"";
+    output_path_ = TempDirectory("child") + "\\output.txt";
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE output = CreateFileA(output_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    if (output == INVALID_HANDLE_VALUE ||
+        !CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process_)) {
+        Fail(__FILE__, __LINE__,
+             "cannot start " + command + ": error " + std::to_string(GetLastError()));
+        process_ = {};
+    }
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+}
+
+Child::~Child() {
+    Kill();
+    DeleteFileA(output_path_.c_str());
+    RemoveDirectoryA(output_path_.substr(0, output_path_.rfind('\\')).c_str());
+}
+
+long Child::Wait(DWORD milliseconds) {
+    DWORD code = 0;
+    if (process_.hProcess == nullptr ||
+        WaitForSingleObject(process_.hProcess, milliseconds) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process_.hProcess, &code)) {
+        return -1;
+    }
+    return static_cast<long>(code);
+}
+
+void Child::Kill() {
+    if (process_.hProcess == nullptr) return;
+    if (Wait(0) < 0) {
+        TerminateProcess(process_.hProcess, 9);
+        WaitForSingleObject(process_.hProcess, 5000);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    process_ = {};
+}
+
+std::string Child::Output() const {
+    std::ifstream file(output_path_, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 Session::Session() : initialised_(addin_.ok()) {}
 
 Session::~Session() {

@@ -43,6 +43,26 @@ class Simulator {
     HWND window_ = nullptr;
 };
 
+// Another process of this test program, in a role of its own: `role` and `args` follow the
+// program's name on its command line. Its output goes to a file, shown by Output(). Killed
+// when the object goes and it still runs.
+class Child {
+  public:
+    Child(const std::string& role, const std::vector<std::string>& args);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The exit code once it has ended within `milliseconds`; -1 when it still runs.
+    long Wait(DWORD milliseconds);
+    void Kill();
+    std::string Output() const;  // UTF-8 as the child printed it
+
+  private:
+    std::string output_path_;
+    PROCESS_INFORMATION process_{};
+};
+
 // One add-in instance created through its ProgID and initialised with a test connection.
 class Session {
   public:

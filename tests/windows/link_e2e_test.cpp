@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,6 +299,64 @@ void SmallBlock() {
     KV_CHECK(vk.TakeErrors().empty());
 }
 
+// A packet answer covers the window in field 2. FindPacket keeps its turn until the simulator
+// has put its window back, so a request that follows at once finds the window. A request that
+// a program without turns wrote meanwhile, with the record's number as its window, stays
+// pending when the window is put back into it.
+void PacketThenRequest() {
+    Simulator sim(SimulatorExe(), {"--prices", Prices()});
+    if (!sim.WaitReady()) return;
+    Session vk;
+    if (!vk.ok()) return;
+    vk.SetInt("Timeout", 3000);
+    constexpr int kRounds = 5;
+    for (int round = 0; round < kRounds; ++round) {
+        vk.Call("ClearPacket");
+        for (const char* good : {"Цетиризин", "Лоратадин"}) {
+            std::vector<Session::Arg> position = {Session::Str(good), Session::Str(""),
+                                                  Session::Str("1")};
+            for (int k = 3; k < 10; ++k) position.push_back(Session::Str(""));
+            vk.Call("AddPositionInPacket", position);
+        }
+        KV_CHECK_EQ(vk.Call("FindPacket"), 2);
+        vk.SetText("TradeName", "Ибупрофен");
+        KV_CHECK_EQ(vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("1")}),
+                    4);
+    }
+    KV_CHECK_EQ(sim.Requests().size(), static_cast<size_t>(2 * kRounds));
+
+    HANDLE block =
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, "KelvarinMapFile");
+    char* view = static_cast<char*>(MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0));
+    KV_CHECK(view != nullptr);
+    if (view == nullptr) return;
+    const auto write = [view](const std::string& text) {
+        std::memcpy(view, text.c_str(), text.size() + 1);
+    };
+    const std::string window = std::to_string(reinterpret_cast<uintptr_t>(sim.window()));
+    // Лоратадин is offer 7: its record's number lands in field 2.
+    write("-1\tP\t\xCB\xEE\xF0\xE0\xF2\xE0\xE4\xE8\xED\t\t1" + std::string(8, '\t'));
+    SendMessageA(sim.window(), WM_USER + 15, 1, 0);
+    KV_CHECK_EQ(std::string(view).substr(0, 4), std::string("1\t7\t"));
+    write("-1\t7\tP1");  // what a request that read field 2 now would write
+    const auto restored = [&sim] {
+        const std::string log = sim.Log();
+        size_t count = 0;
+        for (size_t at = log.find("RESTORED"); at != std::string::npos;
+             at = log.find("RESTORED", at + 1)) {
+            ++count;
+        }
+        return count;
+    };
+    for (int wait = 0; wait < 500 && restored() <= kRounds; ++wait) Sleep(10);
+    KV_CHECK_EQ(restored(), static_cast<size_t>(kRounds + 1));
+    KV_CHECK_EQ(std::string(view), "-1\t" + window + "\tP1");
+    UnmapViewOfFile(view);
+    CloseHandle(block);
+    KV_CHECK_EQ(vk.Call("GetPosition"), 7);
+    KV_CHECK(vk.TakeErrors().empty());
+}
+
 // StopFind from a second thread ends a wait at its next pass: result 0, PriceID -1.
 void Stop() {
     Simulator sim(SimulatorExe(), {"--silent"});
@@ -364,6 +423,7 @@ int main(int argc, char** argv) {
                            {"garbage", Garbage},
                            {"stale", Stale},
                            {"small_block", SmallBlock},
+                           {"packet_then_request", PacketThenRequest},
                            {"stop", Stop},
                            {"presence", Presence}});
 }
