@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds every configuration and runs every test: native, native under ASan+UBSan,
-# Windows x86_64 under wine64, and the shipped Windows i686 build (compiled, not run).
+# Builds every configuration and runs every test: native, native under ASan+UBSan, the
+# Windows x86_64 build under wine64, and the shipped Windows i686 build under 32-bit Wine, in a
+# 64-bit Windows (WoW64) and in a 32-bit one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -11,7 +12,7 @@ for preset in native asan mingw64 mingw32; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
-for preset in native asan mingw64; do
+for preset in native asan mingw64 mingw32; do
     echo "=== $preset: tests"
     ctest --preset "$preset" || status=1
 done

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Runs a Windows program under wine64 in the build tree's private Wine prefix:
-#   scripts/wine-run.sh PROGRAM [ARGS...]
+# Runs a Windows program under Wine in the build tree's private Wine prefix:
+#   scripts/wine-run.sh [--prefix] PROGRAM [ARGS...]
 # PROGRAM is a path to an .exe or the name of a Wine program (regsvr32, reg). The prefix is
-# <build tree>/wineprefix, where the build tree is the nearest directory holding CMakeCache.txt
-# above the program (or above the current directory); KV_WINEPREFIX overrides it. The prefix is
-# created once, quietly and without a display. The program runs with the Russian locale (ANSI
+# <build tree>/wineprefix (a 64-bit Windows, which runs 32-bit programs too), or with
+# KV_WINEARCH=win32 <build tree>/wineprefix32 (a 32-bit Windows), where the build tree is the
+# nearest directory holding CMakeCache.txt above the program (or above the current directory);
+# KV_WINEPREFIX overrides it. The prefix is created quietly and without a display, and made
+# again when the Wine it was made with has changed (a prefix made before 32-bit Wine was
+# installed cannot start 32-bit programs). The program runs with the Russian locale (ANSI
 # code page 1251); its output goes to a file first, because a pipe can stay open in Wine's
 # background processes, and is then printed with Unix line ends. Its exit code is ours.
 # KV_WINE_FRESH=1 stops the prefix's Wine session before and after the program, so that it
@@ -12,8 +15,14 @@
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
-    echo "usage: $0 PROGRAM [ARGS...]" >&2
+    echo "usage: $0 [--prefix] PROGRAM [ARGS...]" >&2
     exit 2
+fi
+# --prefix: only print the prefix that PROGRAM would run in.
+print_prefix=
+if [ "$1" = --prefix ]; then
+    print_prefix=1
+    shift
 fi
 
 find_build_tree() {
@@ -27,6 +36,15 @@ find_build_tree() {
 
 program=$1
 shift
+arch=${KV_WINEARCH:-win64}
+case $arch in
+    win64) prefix_name=wineprefix ;;
+    win32) prefix_name=wineprefix32 ;;
+    *)
+        echo "wine-run.sh: KV_WINEARCH is win64 or win32, not $arch" >&2
+        exit 2
+        ;;
+esac
 if [ -n "${KV_WINEPREFIX:-}" ]; then
     prefix=$KV_WINEPREFIX
 else
@@ -36,18 +54,38 @@ else
         echo "wine-run.sh: no build tree above $start; set KV_WINEPREFIX" >&2
         exit 2
     }
-    prefix=$tree/wineprefix
+    prefix=$tree/$prefix_name
 fi
 
-export WINEPREFIX=$prefix WINEARCH=win64 WINEDEBUG=-all
+if [ -n "$print_prefix" ]; then
+    echo "$prefix"
+    exit 0
+fi
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+# What a prefix is made with: its architecture and the Wine packages of both halves.
+made_with=$(
+    echo "$arch"
+    dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' wine64 wine32:i386 2>/dev/null
+)
+ready() { [ "$(cat "$WINEPREFIX/.kv-ready" 2>/dev/null)" = "$made_with" ]; }
 
 # One creator at a time; the others wait for the finished prefix.
 create_prefix() {
-    mkdir -p "$WINEPREFIX" || return 1
+    mkdir -p "$(dirname "$WINEPREFIX")" || return 1
     (
         flock 9
-        [ -f "$WINEPREFIX/.kv-ready" ] && exit 0
+        ready && exit 0
+        # Only a prefix of ours is made again: it holds our stamp or our creation log.
+        if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null)" ] && [ ! -e "$WINEPREFIX/.kv-ready" ] &&
+            [ ! -e "$WINEPREFIX/.kv-create.log" ]; then
+            echo "wine-run.sh: $WINEPREFIX is not a prefix made by this script" >&2
+            exit 1
+        fi
+        wineserver -k 2>/dev/null
+        rm -rf "$WINEPREFIX"
+        mkdir -p "$WINEPREFIX" || exit 1
         log=$WINEPREFIX/.kv-create.log
         {
             env -u DISPLAY wineboot -i &&
@@ -57,10 +95,10 @@ create_prefix() {
                     /v Auto /d 0 /f &&
                 wineserver -w
         } >"$log" 2>&1 </dev/null || exit 1
-        touch "$WINEPREFIX/.kv-ready"
+        printf '%s\n' "$made_with" >"$WINEPREFIX/.kv-ready"
     ) 9>"$WINEPREFIX.lock"
 }
-if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
+if ! ready; then
     create_prefix || {
         echo "wine-run.sh: could not create the Wine prefix $WINEPREFIX (see $WINEPREFIX/.kv-create.log)" >&2
         exit 2

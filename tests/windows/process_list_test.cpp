@@ -3,6 +3,8 @@
 // and the system's ANSI lower-casing agrees with the component's Windows-1251 rules.
 #include <windows.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "check.h"
@@ -90,6 +92,29 @@ void ImageNameFallback() {
     KV_CHECK_EQ(kv::CountKelvarinProcesses(neither), 0);
 }
 
+// Desktop applications of both bitnesses at once, through the real entry points and through
+// the DLL: from the 32-bit DLL under WoW64 a 64-bit process's modules cannot be read, and its
+// image name tells what it is. Arguments: the DLL, this build's sim-kelvarin.exe, the other
+// build's one (Windows paths); skipped when the other build is not there.
+void OtherBitness() {
+    if (GetFileAttributesA(Argument(2).c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::printf("skipped: %s is not built\n", Argument(2).c_str());
+        std::fflush(stdout);
+        std::exit(77);
+    }
+    Simulator other(Argument(2), {});
+    if (!other.WaitReady()) return;
+    CheckFinds(kv::backend::Processes(), other.process_id(), true);
+    Session vk;
+    if (!vk.ok()) return;
+    KV_CHECK_EQ(vk.Call("CheckKelvarin"), 1);
+    Simulator own(Argument(1), {});
+    if (!own.WaitReady()) return;
+    CheckFinds(kv::backend::Processes(), own.process_id(), true);
+    KV_CHECK_EQ(vk.Call("ПроверитьКелварин"), 2);
+    KV_CHECK(vk.TakeErrors().empty());
+}
+
 // Under the Russian locale the system's ANSI code page is 1251: CharLowerBuffA and the
 // component's own table agree on every byte.
 void Lowering() {
@@ -115,10 +140,10 @@ void Lowering() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    Run(argc, argv,
-        {{"psapi", Psapi},
-         {"toolhelp", Toolhelp},
-         {"image_name_fallback", ImageNameFallback},
-         {"lowering", Lowering}});
-    return Finish();
+    return RunInApartment(argc, argv,
+                          {{"psapi", Psapi},
+                           {"toolhelp", Toolhelp},
+                           {"image_name_fallback", ImageNameFallback},
+                           {"other_bitness", OtherBitness},
+                           {"lowering", Lowering}});
 }

@@ -47,12 +47,7 @@ isql-fb -q -b -i "$work/create.sql" >"$work/create.log" 2>&1 || { cat "$work/cre
 # A Wine desktop that a program without a display started (regsvr32, say) lives on for a few
 # seconds and would refuse our windows: wait until the prefix is idle. The prefix is the one
 # that the runner uses.
-prefix=${KV_WINEPREFIX:-}
-if [ -z "$prefix" ]; then
-    dir=$(cd "$(dirname "$program")" && pwd)
-    while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
-    prefix=$dir/wineprefix
-fi
+prefix=$("$run" --prefix "$program")
 [ -d "$prefix" ] && WINEPREFIX=$prefix timeout 60 wineserver -w
 
 # Wine draws the dialog's own caption with its close box: there is no window manager here.

@@ -1,9 +1,11 @@
-/* A test-only Windows "gds32.dll" for Wine, built with winegcc: each entry point of the
-   Firebird client that the registry connection uses is forwarded to the Linux client library,
-   so that the Windows build reaches a real database. On x86_64 no structure needs translating:
-   status vectors hold 8-byte integers and handles 4 bytes on both sides, and XSQLDA has the
-   same layout. Only drive-letter paths are turned into Unix paths, because the Linux client
-   reads "C:\x.fdb" as the host "C". */
+/* A test-only Windows "gds32.dll" for Wine, built with winegcc for x86_64 and for i386: each
+   entry point of the Firebird client that the registry connection uses is forwarded to the
+   Linux client library of the same architecture, so that the Windows build reaches a real
+   database. No structure needs translating: status vectors hold integers of the pointer's
+   size and handles 4 bytes on both sides, and XSQLDA has the same layout. The exports keep
+   the Windows convention, stdcall on i386, and call the Linux functions with the Linux one.
+   Only drive-letter paths are turned into Unix paths, because the Linux client reads
+   "C:\x.fdb" as the host "C". */
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdint.h>
@@ -16,7 +18,20 @@
 typedef intptr_t Status;
 typedef unsigned int Handle;
 
+/* The Linux client's convention. */
+#if defined(__x86_64__)
 #define SYSV __attribute__((sysv_abi))
+#else
+#define SYSV __attribute__((__cdecl__))
+#endif
+
+/* The Windows client's convention. KV_BRIDGE_CDECL builds a bridge with the wrong one on
+   i386, for the test that shows such a bridge is caught. */
+#if defined(KV_BRIDGE_CDECL)
+#define EXPORT __attribute__((__cdecl__, __force_align_arg_pointer__))
+#else
+#define EXPORT WINAPI
+#endif
 
 static void* Entry(const char* name) {
     static void* client;
@@ -33,7 +48,7 @@ static Status Missing(Status* status) {
 }
 
 #define FORWARD(name, params, args)                             \
-    Status WINAPI bridge_##name params {                        \
+    Status EXPORT bridge_##name params {                        \
         static Status(SYSV* real) params;                       \
         if (real == NULL) *(void**)&real = Entry("isc_" #name); \
         return real != NULL ? real args : Missing(status);      \
@@ -68,7 +83,7 @@ static int HookPath(const char* variable, char* path, DWORD size) {
     return length > 0 && length < size;
 }
 
-Status WINAPI bridge_dsql_prepare_hooked(Status* status, Handle* tr, Handle* stmt,
+Status EXPORT bridge_dsql_prepare_hooked(Status* status, Handle* tr, Handle* stmt,
                                          unsigned short length, const char* sql,
                                          unsigned short dialect, void* sqlda) {
     char path[PATH_MAX];
@@ -88,7 +103,7 @@ Status WINAPI bridge_dsql_prepare_hooked(Status* status, Handle* tr, Handle* stm
     return bridge_dsql_prepare(status, tr, stmt, length, sql, dialect, sqlda);
 }
 
-Status WINAPI bridge_attach_database(Status* status, short length, const char* name, Handle* db,
+Status EXPORT bridge_attach_database(Status* status, short length, const char* name, Handle* db,
                                      short items_length, const char* items) {
     static Status(SYSV * real)(Status*, short, const char*, Handle*, short, const char*);
     if (real == NULL) *(void**)&real = Entry("isc_attach_database");
@@ -113,7 +128,7 @@ Status WINAPI bridge_attach_database(Status* status, short length, const char* n
     return real(status, length, name, db, items_length, items);
 }
 
-int WINAPI bridge_interpret(char* buffer, unsigned size, const Status** vector) {
+int EXPORT bridge_interpret(char* buffer, unsigned size, const Status** vector) {
     static int(SYSV * real)(char*, unsigned, const Status**);
     if (real == NULL) *(void**)&real = Entry("fb_interpret");
     return real != NULL ? real(buffer, size, vector) : 0;
