@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
-# The desktop link's cost over real processes under Wine: FindPosition round trips through the
-# registered DLL against a bare program's round trips, and CheckKelvarin against a bare process
-# enumeration, against one sim-kelvarin.exe. Builds the mingw64 preset, registers the DLL in
-# its prefix and prints the ratios.   scripts/bench-desktop.sh [ROUND_TRIPS]
+# The desktop link's cost over real processes under Wine, for the 32-bit and the 64-bit build:
+# FindPosition round trips through the registered DLL against a bare program's round trips
+# (and the same bare program taking the turn mutex, which shows what the mutex itself costs
+# here), CheckKelvarin against a bare process enumeration, and what two copies of the
+# component at once get through against one. Builds both presets, registers each DLL in its
+# build tree's prefix and prints the figures.   scripts/bench-desktop.sh [ROUND_TRIPS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 scripts/install-deps.sh
 calls=${1:-20000}
-cmake --preset mingw64 >/dev/null
-cmake --build --preset mingw64 --target KelvarinVK kelvarin_sim desktop_bench >/dev/null
-tree=$PWD/build/mingw64
-scripts/wine-run.sh regsvr32 /s "Z:$tree/host/KelvarinVK.dll"
-scripts/wine-run.sh "$tree/tests/windows/desktop_bench.exe" bench "Z:$tree/host/KelvarinVK.dll" \
-    "Z:$tree/tools/kelvarin-sim/sim-kelvarin.exe" "Z:$PWD/tools/kelvarin-sim/sample-prices.txt" \
-    "$calls"
+run=$root/scripts/wine-run.sh
+prices="Z:$root/tools/kelvarin-sim/sample-prices.txt"
+for preset in mingw32 mingw64; do
+    tree=$root/build/$preset
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target KelvarinVK kelvarin_sim desktop_bench copies_test \
+        >/dev/null
+    echo "=== $preset"
+    (cd "$tree" && "$run" regsvr32 /s "Z:$tree/host/KelvarinVK.dll")
+    sim="Z:$tree/tools/kelvarin-sim/sim-kelvarin.exe"
+    "$run" "$tree/tests/windows/desktop_bench.exe" bench "Z:$tree/host/KelvarinVK.dll" "$sim" \
+        "$prices" "$calls" | grep -v '^ok \|^KV-TEST'
+    "$run" "$tree/tests/windows/copies_test.exe" throughput "Z:$tree/host/KelvarinVK.dll" \
+        "$sim" "$prices" $((calls / 4)) | grep -E 'throughput|FAILED|CHECK|=='
+done

@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# The demo: builds the Windows x86_64 DLL and kvhost, then, under Wine, registers the DLL for
-# the current user, creates the add-in through its ProgID, writes and reads properties, calls
-# methods and shows the host's error-log entries (tools/kvhost/demo.txt); then the other parts
-# of the demo that exist (scripts/demo-*.sh), each given the build tree.
-# KV_BUILD_DIR chooses another build tree than build/mingw64.
+# The demo, as a pharmacy gets it: builds the shipped 32-bit DLL with the 32-bit kvhost and
+# simulator, then, under Wine in a 64-bit Windows (WoW64, as 1C runs there), registers the DLL
+# for the current user, creates the add-in through its ProgID, writes and reads properties,
+# calls methods and shows the host's error-log entries (tools/kvhost/demo.txt); then the other
+# parts of the demo (scripts/demo-*.sh), each given the build tree.
+#   scripts/demo.sh [--x64]     --x64: the x86_64 build instead (for 64-bit hosts)
+# KV_BUILD_DIR chooses another build tree than build/mingw32 (or build/mingw64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+preset=mingw32 what="the 32-bit DLL, kvhost and simulator, run under WoW64"
+case "${1:-}" in
+    "") ;;
+    --x64) preset=mingw64 what="the x86_64 build" ;;
+    *)
+        echo "usage: $0 [--x64]" >&2
+        exit 2
+        ;;
+esac
 scripts/install-deps.sh
 
-build=${KV_BUILD_DIR:-$root/build/mingw64}
-echo "=== building the mingw64 preset into $build"
-cmake --preset mingw64 -B "$build" >/dev/null
-cmake --build "$build" -j2 --target KelvarinVK kvhost >/dev/null
+build=${KV_BUILD_DIR:-$root/build/$preset}
+echo "=== building the $preset preset into $build: $what"
+cmake --preset "$preset" -B "$build" >/dev/null
+cmake --build "$build" -j2 --target KelvarinVK kvhost kelvarin_sim >/dev/null
 
 run=$root/scripts/wine-run.sh
 dll="Z:$build/host/KelvarinVK.dll"
@@ -22,6 +33,5 @@ echo "=== kvhost: register for the current user, create AddIn.KelvarinVK, run to
 for part in scripts/demo-*.sh; do
     [ -x "$part" ] || continue
     echo "=== $part"
-    cmake --build "$build" -j2 >/dev/null
     "$part" "$build"
 done

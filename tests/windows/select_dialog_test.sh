@@ -44,29 +44,40 @@ exit;
 SQL
 isql-fb -q -b -i "$work/create.sql" >"$work/create.log" 2>&1 || { cat "$work/create.log"; exit 1; }
 
-# A Wine desktop that a program without a display started (regsvr32, say) lives on for a few
-# seconds and would refuse our windows: wait until the prefix is idle. The prefix is the one
-# that the runner uses.
-prefix=$("$run" --prefix "$program")
-[ -d "$prefix" ] && WINEPREFIX=$prefix timeout 60 wineserver -w
-
 # Wine draws the dialog's own caption with its close box: there is no window manager here.
 "$run" reg add 'HKCU\Software\Wine\AppDefaults\select_dialog_gui.exe\X11 Driver' \
     /v Managed /d N /f >/dev/null 2>&1
 
+# The program gets a Wine session of its own (KV_WINE_FRESH): one that a program without a
+# display or with another display started, and that some process keeps alive, cannot show our
+# windows or take our keys.
 export WINEDLLPATH=$bridge/bridge KV_BRIDGE_LOG=$queries KV_BRIDGE_FAIL=$work/fail
-"$run" "$program" dialog "Z:$status" "Z:$work/registry.fdb" "Z:$bridge/gds32.dll" \
-    >"$work/output" 2>&1 &
+KV_WINE_FRESH=1 "$run" "$program" dialog "Z:$status" "Z:$work/registry.fdb" \
+    "Z:$bridge/gds32.dll" >"$work/output" 2>&1 &
 child=$!
 
-failed=0
+# The first failure ends the test: the rounds build on one another, and the reason is clearest
+# at once. It says what the program and the display showed at that moment.
 fail() {
     echo "driver: $*"
-    failed=1
+    if kill -0 "$child" 2>/dev/null; then
+        echo "driver: the program still runs; its windows on this display:" \
+            "$(xdotool search --class "$(basename "$program")" 2>/dev/null | wc -l)"
+        kill "$child" 2>/dev/null
+    else
+        echo "driver: the program has ended"
+    fi
+    wait "$child" 2>/dev/null
+    child=
+    echo "driver: status file:"
+    cat "$status"
+    echo "driver: program output:"
+    cat "$work/output"
+    exit 1
 }
 
 # Waits until a line of the status file matches the extended regular expression, the program
-# has ended, or $2 seconds (default 20) have passed.
+# has ended, or $2 seconds (default 20) have passed; expect waits 10 s by default.
 wait_for() {
     local limit=$(((${2:-20}) * 10))
     for _ in $(seq "$limit"); do
@@ -76,7 +87,7 @@ wait_for() {
     done
     return 1
 }
-expect() { wait_for "$1" "${2:-20}" || fail "no state matching: $1"; }
+expect() { wait_for "$1" "${2:-10}" || fail "no state matching: $1"; }
 
 # Coordinates from the round's GEOMETRY line: "point NAME" gives "x y".
 geometry=
@@ -84,14 +95,18 @@ point() { echo "$geometry" | sed -n "s/.* $1=\([0-9]*\),\([0-9]*\).*/\1 \2/p"; }
 click() { xdotool mousemove $(point "$1") click 1; }
 queries() { wc -l <"$queries"; }
 
-# A round starts when its dialog is up and the list shows every row it found.
+# A round starts when its dialog is up, on this display, and the list shows every row it
+# found.
 start_round() {
     local round=$1 settled=$2
-    if ! wait_for "^GEOMETRY round=$round " 30; then
-        fail "round $round: no dialog"
-        return 1
-    fi
+    wait_for "^GEOMETRY round=$round " 30 || fail "round $round: no dialog"
     geometry=$(grep "^GEOMETRY round=$round " "$status" | tail -1)
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --class "$(basename "$program")" >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    xdotool search --onlyvisible --class "$(basename "$program")" >/dev/null 2>&1 ||
+        fail "round $round: the dialog is up but not on this display"
     expect "^STATE round=$round .*$settled"
 }
 
@@ -110,7 +125,8 @@ type_checked() {
             xdotool type "$c"
             wait_for "^STATE round=$round filter=\[$shown\] " 2 && break
             retyped=$((retyped + 1))
-            [ "$attempt" -eq 3 ] && fail "round $round: \"$c\" never reached the filter box"
+            [ "$attempt" -eq 3 ] && fail "round $round: \"$c\" never reached the filter box" \
+                "(it shows: $(grep "^STATE round=$round " "$status" | tail -1))"
         done
     done
 }
@@ -222,16 +238,13 @@ for _ in $(seq 200); do
     kill -0 "$child" 2>/dev/null || break
     sleep 0.1
 done
-if kill -0 "$child" 2>/dev/null; then
-    fail "the program did not end"
-    kill "$child" 2>/dev/null
-fi
+kill -0 "$child" 2>/dev/null && fail "the program did not end"
 wait "$child"
 code=$?
 child=
 echo "driver: queries prepared in all: $(queries); characters typed again: $retyped"
-if [ $failed -ne 0 ] || [ $code -ne 0 ]; then
-    echo "driver: status file:"
+if [ $code -ne 0 ]; then
+    echo "driver: the program ended with $code; status file:"
     cat "$status"
     grep -v '^KV-TEST-PASSED' "$work/output"
     exit 1
