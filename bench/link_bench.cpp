@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "addin/methods.h"
 #include "component/protocol.h"
 #include "link/requests.h"
 #include "platform/backend.h"
@@ -92,7 +93,7 @@ int main() {
                           desktop,
                           kv::backend::Processes(),
                           kv::backend::Libraries()};
-    kv::Protocol protocol(platform, nullptr);
+    kv::Protocol protocol(platform, nullptr, kv::AddinMethods());
     int32_t method = -1;
     protocol.FindMethod(u"ZakazInArhive", method);
     Params params;

@@ -159,4 +159,41 @@ std::string TrimControl(std::string_view text) {
     return std::string(text);
 }
 
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && StartsWithIgnoringAsciiCase(a, b);
+}
+
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
+    }
+    return true;
+}
+
+namespace {
+
+// The small letter of every byte of code page 1251; bytes that are no capital letter map to
+// themselves.
+constexpr std::array<unsigned char, 256> kLowerCp1251 = [] {
+    std::array<unsigned char, 256> table{};
+    for (size_t b = 0; b < table.size(); ++b) table[b] = static_cast<unsigned char>(b);
+    for (size_t b = 'A'; b <= 'Z'; ++b) table[b] = static_cast<unsigned char>(b + 0x20);
+    for (size_t b = 0xC0; b <= 0xDF; ++b) table[b] = static_cast<unsigned char>(b + 0x20);
+    // The capitals outside those two runs: Ђ Ѓ Љ Њ Ќ Ћ Џ Ў Ј Ґ Ё Є Ї І Ѕ.
+    constexpr unsigned char kPairs[][2] = {
+        {0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C}, {0x8D, 0x9D},
+        {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2}, {0xA3, 0xBC}, {0xA5, 0xB4},
+        {0xA8, 0xB8}, {0xAA, 0xBA}, {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE},
+    };
+    for (const auto& pair : kPairs) table[pair[0]] = pair[1];
+    return table;
+}();
+
+}  // namespace
+
+void LowerCp1251(std::string& text) {
+    for (char& c : text) c = static_cast<char>(kLowerCp1251[static_cast<unsigned char>(c)]);
+}
+
 }  // namespace kv

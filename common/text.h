@@ -31,4 +31,17 @@ std::string Utf8FromCp1251(std::string_view cp1251);
 // Removes leading and trailing characters with codes 0 to 32 (blanks and control characters).
 std::string TrimControl(std::string_view text);
 
+// ASCII letters only: every other byte, Cyrillic included, is left as it is.
+constexpr char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+constexpr bool IsAsciiLetter(char c) { return UpperAscii(c) >= 'A' && UpperAscii(c) <= 'Z'; }
+// Equal but for the case of ASCII letters.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
+// True when `text` starts with `prefix`, ASCII letter case aside.
+bool StartsWithIgnoringAsciiCase(std::string_view text, std::string_view prefix);
+
+// Windows-1251 lower-casing of Latin and Cyrillic letters, for systems that have no ANSI
+// lower-casing of their own.
+void LowerCp1251(std::string& text);
+
 }  // namespace kv

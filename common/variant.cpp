@@ -379,19 +379,30 @@ bool ParseDecimal(std::string_view text, char decimal_separator, double& out) {
     return result.ec == std::errc() && result.ptr == begin + plain.size();
 }
 
-bool ParseInt32(std::string_view text, int32_t& out) {
+bool ParseInt64(std::string_view text, int64_t& out) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
     const bool negative = !text.empty() && text.front() == '-';
     if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
     if (text.empty()) return false;
-    int64_t value = 0;
+    // The magnitude, unsigned, so that the most negative value has one too.
+    const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+    uint64_t magnitude = 0;
     for (char c : text) {
         if (c < '0' || c > '9') return false;
-        value = value * 10 + (c - '0');
-        if (value > 2147483648LL) return false;
+        const auto digit = static_cast<uint64_t>(c - '0');
+        if (magnitude > (limit - digit) / 10) return false;
+        magnitude = magnitude * 10 + digit;
     }
-    if (negative) value = -value;
-    if (value > std::numeric_limits<int32_t>::max()) return false;
+    out = negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+    return true;
+}
+
+bool ParseInt32(std::string_view text, int32_t& out) {
+    int64_t value = 0;
+    if (!ParseInt64(text, value) || value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
     out = static_cast<int32_t>(value);
     return true;
 }

@@ -111,8 +111,9 @@ std::string FormatGeneral(double value, char decimal_separator);
 bool ParseDecimal(std::string_view text, char decimal_separator, double& out);
 
 // Parses a decimal integer: optional leading blanks, an optional sign, digits, nothing after.
-// False when the text is anything else or outside the 32-bit range.
+// False when the text is anything else or outside the 32-bit (64-bit) range.
 bool ParseInt32(std::string_view text, int32_t& out);
+bool ParseInt64(std::string_view text, int64_t& out);
 
 // Rounds to the nearest integer, a half going to the even neighbour (2.5 -> 2, 3.5 -> 4).
 double RoundHalfEven(double value);

@@ -3,7 +3,6 @@
 #include <array>
 
 #include "common/text.h"
-#include "component/method_bodies.h"
 
 namespace kv {
 namespace {
@@ -43,30 +42,6 @@ const std::array<PropertyEntry, kPropertyCount> kProperties = {
     Text("КодПоставщика", "DistribCode", &V::DistribCode),
     Text("ИмяФайлаСЗаявкой", "FileWithZakaz", &V::FileWithZakaz),
 };
-
-const std::array<MethodEntry, kMethodCount> kMethods = {{
-    {"ОбновитьПрайсы", "LoadPrices", 0, ExecLoadPrices},
-    {"ОбновитьОтказы", "LoadOtkazes", 0, ExecLoadOtkazes},
-    {"ПодобратьПозиции", "UseAutozakaz", 1, ExecUseAutozakaz},
-    {"ПолучитьПоставщиков", "GetDistribList", 0, nullptr},
-    {"ПолучитьПозициюПрайса", "GetPriceItem", 1, nullptr},
-    {"ПрерватьПоиск", "StopFind", 0, ExecStopFind},
-    {"ПроверитьКелварин", "CheckKelvarin", 0, ExecCheckKelvarin},
-    {"НайтиПозицию", "FindPosition", 3, ExecFindPosition},
-    {"СопоставитьПозиции", "SopostavNames", 2, ExecSopostavNames},
-    {"ПодготовитьПрайс", "PreparePrice", 0, ExecPreparePrice},
-    {"ОчиститьТекущийЗаказ", "ClearCurrentZakaz", 0, ExecClearCurrentZakaz},
-    {"ОчиститьАвтозаявку", "ClearAutoZakaz", 0, ExecClearAutoZakaz},
-    {"КоличествоПозицийВТекущейЗаявке", "CountPositionInZakaz", 0, ExecCountPositionInZakaz},
-    {"ЗаявкуВАрхив", "ZakazInArhive", 0, ExecZakazInArhive},
-    {"ВыбратьПозицииЗаказа", "SelectPositionFromZakaz", 1, ExecSelectPositionFromZakaz},
-    {"ПолучитьПозицию", "GetPosition", 0, ExecGetPosition},
-    {"СоздатьЗаявку", "CreateZakaz", 2, ExecCreateZakaz},
-    {"ОчиститьПакет", "ClearPacket", 0, ExecClearPacket},
-    {"ДобавитьПозициюВПакет", "AddPositionInPacket", 10, ExecAddPositionInPacket},
-    {"ПодобратьПакет", "FindPacket", 0, ExecFindPacket},
-    {"ПодобратьАвтозаказИзФайла", "FindAutoZakazFromFile", 1, ExecFindAutoZakazFromFile},
-}};
 
 template <typename Entry, size_t N>
 std::array<std::string, N> RussianNames(const std::array<Entry, N>& table) {

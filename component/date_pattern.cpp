@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/text.h"
+
 namespace kv {
 namespace {
 
@@ -11,23 +13,14 @@ constexpr size_t kMaxLength = 256;
 constexpr int kMaxLevel = 2;
 
 // Only ASCII letters are specifiers; everything else, Cyrillic included, is copied.
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-bool IsLetter(char c) { return Upper(c) >= 'A' && Upper(c) <= 'Z'; }
+char Upper(char c) { return UpperAscii(c); }
 bool IsQuote(char c) { return c == '\'' || c == '"'; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        if (Upper(text[i]) != Upper(prefix[i])) return false;
-    }
-    return true;
-}
 
 // The length of an AM/PM, A/P or AMPM specifier at the start of `text`, or 0.
 size_t MeridiemLength(std::string_view text) {
-    if (StartsWithNoCase(text, "am/pm")) return 5;
-    if (StartsWithNoCase(text, "a/p")) return 3;
-    if (StartsWithNoCase(text, "ampm")) return 4;
+    if (StartsWithIgnoringAsciiCase(text, "am/pm")) return 5;
+    if (StartsWithIgnoringAsciiCase(text, "a/p")) return 3;
+    if (StartsWithIgnoringAsciiCase(text, "ampm")) return 4;
     return 0;
 }
 
@@ -105,7 +98,7 @@ void Renderer::Append(std::string_view p, int level) {
             ++i;
             continue;
         }
-        if (!IsLetter(c)) {
+        if (!IsAsciiLetter(c)) {
             Put(c);
             ++i;
             continue;
@@ -226,6 +219,74 @@ std::string FormatDatePattern(std::string_view pattern, const LocalDateTime& whe
     Renderer renderer(when, regional);
     renderer.Append(pattern.empty() ? std::string_view("c") : pattern, 1);
     return renderer.Take();
+}
+
+bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
+                    double& out) {
+    // The order of day, month and year and the separator between them, as the format has them.
+    const std::string& format = regional.short_date_format;
+    char order[3] = {};
+    int parts = 0;
+    size_t first_run_end = 0;
+    std::string separator;
+    for (size_t i = 0; i < format.size() && parts < 3;) {
+        const char c = LowerAscii(format[i]);
+        if (c != 'd' && c != 'm' && c != 'y') {
+            ++i;
+            continue;
+        }
+        for (int k = 0; k < parts; ++k) {
+            if (order[k] == c) return false;
+        }
+        if (parts == 1) {
+            for (char s : format.substr(first_run_end, i - first_run_end)) {
+                if (s == '/') {
+                    separator += regional.date_separator;
+                } else if (s != '\'' && s != '"') {
+                    separator += s;
+                }
+            }
+        }
+        order[parts++] = c;
+        while (i < format.size() && LowerAscii(format[i]) == c) ++i;
+        if (parts == 1) first_run_end = i;
+    }
+    if (parts < 3 || separator.empty()) return false;
+
+    int day = 0, month = 0, year = 0;
+    size_t year_digits = 0;
+    size_t pos = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (k > 0) {
+            if (text.substr(pos, separator.size()) != separator) return false;
+            pos += separator.size();
+        }
+        const size_t start = pos;
+        int value = 0;
+        while (pos < text.size() && pos - start < 4 && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + (text[pos++] - '0');
+        }
+        const size_t digits = pos - start;
+        if (digits == 0 || digits > (order[k] == 'y' ? 4u : 2u)) return false;
+        (order[k] == 'd' ? day : order[k] == 'm' ? month : year) = value;
+        if (order[k] == 'y') year_digits = digits;
+    }
+    if (pos != text.size()) return false;  // nothing may follow the date
+    if (year_digits <= 2) {
+        year += current_year / 100 * 100;
+        if (year > current_year + 50) {
+            year -= 100;
+        } else if (year <= current_year - 50) {
+            year += 100;
+        }
+    }
+    if (!IsValidDate(year, month, day)) return false;
+    LocalDateTime date;
+    date.year = year;
+    date.month = month;
+    date.day = day;
+    out = ToOleDate(date);
+    return true;
 }
 
 }  // namespace kv

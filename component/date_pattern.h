@@ -13,4 +13,10 @@ namespace kv {
 std::string FormatDatePattern(std::string_view pattern, const LocalDateTime& when,
                               const RegionalSettings& regional);
 
+// Reads a date written by the regional short date format: day, month and year in that format's
+// order, separated by its separator, nothing before or after. A year of one or two digits is
+// taken in the century nearest to `current_year`. False when the text is no such date.
+bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
+                    double& out);
+
 }  // namespace kv

@@ -1,6 +1,7 @@
 #include "component/protocol.h"
 
 #include <exception>
+#include <string>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -8,15 +9,27 @@
 namespace kv {
 namespace {
 
-// Text of whatever a handler raised; nothing may cross the host boundary.
-std::string MessageOf(std::exception_ptr error) {
+// Text of the error being handled, whatever was raised; nothing may cross the host boundary.
+std::string CurrentMessage() {
     try {
-        std::rethrow_exception(error);
+        throw;
     } catch (const std::exception& e) {
         return e.what();
     } catch (...) {
         return "Unknown error";
     }
+}
+
+const char* PrefixOf(ErrorOrigin origin) {
+    switch (origin) {
+        case ErrorOrigin::PropertyRead:
+            return "Ошибка чтения свойства: ";
+        case ErrorOrigin::PropertyWrite:
+            return "Ошибка изменения свойства: ";
+        case ErrorOrigin::Method:
+            break;
+    }
+    return "";
 }
 
 // The member table of one kind: properties or methods.
@@ -57,8 +70,8 @@ int SelectMember(int32_t number) {
     return low < kPropertyCount ? low : -1;
 }
 
-Protocol::Protocol(Platform& platform, ErrorSink* errors)
-    : platform_(platform), errors_(errors), vk_(platform) {}
+Protocol::Protocol(Platform& platform, ErrorSink* errors, const MethodBodies& methods)
+    : platform_(platform), errors_(errors), vk_(platform, methods) {}
 
 int32_t Protocol::FindProp(std::u16string_view name, int32_t& number) {
     return FindByName(vk_, &T_vk_object::PropertyHandler, kPropertyCount,
@@ -79,8 +92,7 @@ int32_t Protocol::GetPropVal(int32_t number, Variant& value) {
         value = vk_.ResultValue;
         return member >= 0 ? kS_OK : kS_FALSE;
     } catch (...) {
-        ReportError(Cp1251FromUtf8("Ошибка чтения свойства: ") +
-                    MessageOf(std::current_exception()));
+        ReportCurrentError(ErrorOrigin::PropertyRead);
         return kS_FALSE;
     }
 }
@@ -95,8 +107,7 @@ int32_t Protocol::SetPropVal(int32_t number, const Variant& value) {
         vk_.PropertyHandler(member, ActSetValue, unused);
         return kS_OK;
     } catch (...) {
-        ReportError(Cp1251FromUtf8("Ошибка изменения свойства: ") +
-                    MessageOf(std::current_exception()));
+        ReportCurrentError(ErrorOrigin::PropertyWrite);
         return kS_FALSE;
     }
 }
@@ -121,7 +132,7 @@ int32_t Protocol::CallAsFunc(int32_t number, Variant& result, const ParamSource*
         vk_.MethodHandler(member, ActExecute, unused);
         result = vk_.ResultValue;
     } catch (...) {
-        ReportError(MessageOf(std::current_exception()));
+        ReportCurrentError(ErrorOrigin::Method);
     }
     return kS_OK;
 }
@@ -131,7 +142,15 @@ void Protocol::ReportError(std::string_view ansi_text) {
     ErrorRecord record;
     record.source = u"KelvarinVK";
     record.description = platform_.codec.ToUtf16(ansi_text);
-    errors_->AddError(record);
+    errors_->Write(record);
+}
+
+void Protocol::ReportCurrentError(ErrorOrigin origin) noexcept {
+    try {
+        ReportError(Cp1251FromUtf8(PrefixOf(origin)) + CurrentMessage());
+    } catch (...) {
+        // Nothing is left to tell the host with.
+    }
 }
 
 }  // namespace kv

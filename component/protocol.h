@@ -25,16 +25,21 @@ struct ErrorRecord {
     int32_t scode = kE_FAIL;
 };
 
+// Where error-log entries go: the host's error log, as the COM shell hands it over.
 class ErrorSink {
   public:
     virtual ~ErrorSink() = default;
-    virtual void AddError(const ErrorRecord& record) = 0;
+    virtual void Write(const ErrorRecord& record) = 0;
 };
+
+// Which host call an error ended; property errors carry a prefix saying so.
+enum class ErrorOrigin { PropertyRead, PropertyWrite, Method };
 
 class Protocol {
   public:
     // `errors` may be null (the host refused its error log); then error texts are dropped.
-    Protocol(Platform& platform, ErrorSink* errors);
+    // `methods` execute the catalogue's methods; borrowed, they outlive the protocol.
+    Protocol(Platform& platform, ErrorSink* errors, const MethodBodies& methods);
 
     int32_t FindProp(std::u16string_view name, int32_t& number);
     int32_t FindMethod(std::u16string_view name, int32_t& number);
@@ -46,6 +51,9 @@ class Protocol {
 
     // Hands an ANSI error text to the host's error log; blank texts are dropped.
     void ReportError(std::string_view ansi_text);
+    // Inside a catch block: reports the error being handled, whatever was thrown, with the
+    // prefix of its origin. Throws nothing.
+    void ReportCurrentError(ErrorOrigin origin) noexcept;
 
     T_vk_object& object() { return vk_; }
 

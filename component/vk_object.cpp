@@ -8,7 +8,7 @@
 
 namespace kv {
 
-T_vk_object::T_vk_object(Platform& platform)
+T_vk_object::T_vk_object(Platform& platform, const MethodBodies& methods)
     : ResultValue(Variant::Text(u"")),
       BaseName("C:\\Kelvarin\\kelvarin.fdb"),
       UserName("SYSDBA"),
@@ -16,7 +16,8 @@ T_vk_object::T_vk_object(Platform& platform)
       DLLName("gds32.dll"),
       FileWithZakaz("c:\\Kelvarin\\Autozakaz.txt"),
       DirToZakaz("C:\\Kelvarin\\Zakaz"),
-      platform_(platform) {}
+      platform_(platform),
+      methods_(methods) {}
 
 T_vk_object::~T_vk_object() { platform_.channel.CloseTurn(TurnHandle); }
 
@@ -83,7 +84,9 @@ void T_vk_object::MethodHandler(int number, HandlerAction action, std::string& n
             ParamCount = m.param_count;
             break;
         case ActExecute:
-            if (m.execute != nullptr) m.execute(*this);
+            if (MethodBody body = methods_.at(static_cast<size_t>(number)); body != nullptr) {
+                body(*this);
+            }
             break;
         default:
             break;

@@ -1,6 +1,7 @@
 #pragma once
 // T_vk_object: the whole state of one add-in instance, with the handlers through which the host
 // reads and writes its 21 properties and calls its 21 methods.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,8 @@ enum HandlerAction : uint8_t {
 constexpr int kPropertyCount = 21;
 constexpr int kMethodCount = 21;
 
+class T_vk_object;
+
 // The parameters of the method being called, as the host passed them. Borrowed for one call.
 class ParamSource {
   public:
@@ -30,9 +33,14 @@ class ParamSource {
     virtual bool Get(int32_t n, Variant& out) const = 0;
 };
 
+// What executes each method, numbered as the catalogue (component/catalogue.h).
+using MethodBody = void (*)(T_vk_object&);
+using MethodBodies = std::array<MethodBody, kMethodCount>;
+
 class T_vk_object {
   public:
-    explicit T_vk_object(Platform& platform);
+    // `methods` are borrowed and outlive the object.
+    T_vk_object(Platform& platform, const MethodBodies& methods);
     ~T_vk_object();
     T_vk_object(const T_vk_object&) = delete;
     T_vk_object& operator=(const T_vk_object&) = delete;
@@ -104,6 +112,7 @@ class T_vk_object {
     };
 
     Platform& platform_;
+    const MethodBodies& methods_;
     Formats formats_{*this};
 };
 

@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 
+#include "addin/methods.h"
 #include "common/text.h"
 #include "host/com_value.h"
 #include "host/server.h"
@@ -24,36 +25,6 @@ void AskHost(IDispatch* connection, REFIID iid, T*& held) {
     if (connection == nullptr) return;
     void* offered = nullptr;
     if (SUCCEEDED(connection->QueryInterface(iid, &offered))) held = static_cast<T*>(offered);
-}
-
-// A BSTR owned for the length of one call.
-class ScopedBstr {
-  public:
-    explicit ScopedBstr(std::u16string_view text) : text_(NewBstr(text)) {}
-    ~ScopedBstr() { SysFreeString(text_); }
-    ScopedBstr(const ScopedBstr&) = delete;
-    ScopedBstr& operator=(const ScopedBstr&) = delete;
-    BSTR get() const { return text_; }
-    // Hands the string over to a new owner.
-    BSTR release() {
-        BSTR text = text_;
-        text_ = nullptr;
-        return text;
-    }
-
-  private:
-    BSTR text_;
-};
-
-// The message of the exception being handled.
-std::string CurrentMessage() {
-    try {
-        throw;
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
 }
 
 }  // namespace
@@ -125,26 +96,8 @@ void AddInObject::Finish() {
     VkObject.reset();
 }
 
-void AddInObject::ReportFailure(std::string_view utf8_prefix) {
-    try {
-        const std::string message = CurrentMessage();
-        if (VkObject) VkObject->ReportError(Cp1251FromUtf8(utf8_prefix) + message);
-    } catch (...) {
-        // Nothing is left to tell the host with.
-    }
-}
-
-void AddInObject::AddError(const ErrorRecord& record) {
-    if (ErrorLog == nullptr) return;
-    ScopedBstr source(record.source);
-    ScopedBstr description(record.description);
-    EXCEPINFO info{};
-    info.wCode = record.wCode;
-    info.bstrSource = source.get();
-    info.bstrDescription = description.get();
-    info.scode = record.scode;
-    // The record is the host's to read, not to keep: the strings stay ours.
-    ErrorLog->AddError(nullptr, &info);
+void AddInObject::ReportFailure(ErrorOrigin origin) {
+    if (VkObject) VkObject->ReportCurrentError(origin);
 }
 
 // IInitDone
@@ -159,7 +112,7 @@ HRESULT AddInObject::Init(IDispatch* connection) {
         AskHost(Connection, IID_IAsyncEvent, AsyncEvent);
         AskHost(Connection, IID_IExtWndsSupport, ExtWndsSupport);
         VkObject.reset();
-        VkObject = std::make_unique<Protocol>(DefaultPlatform(), static_cast<ErrorSink*>(this));
+        VkObject = std::make_unique<Protocol>(DefaultPlatform(), &error_log_, AddinMethods());
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
@@ -239,7 +192,7 @@ HRESULT AddInObject::GetPropVal(long number, VARIANT* value) {
         StoreValue(read, *value);
         return result;
     } catch (...) {
-        ReportFailure("Ошибка чтения свойства: ");
+        ReportFailure(ErrorOrigin::PropertyRead);
         return S_FALSE;
     }
 }
@@ -251,7 +204,7 @@ HRESULT AddInObject::SetPropVal(long number, VARIANT* value) {
         const HostValue written(*value);
         return VkObject->SetPropVal(number, written.get());
     } catch (...) {
-        ReportFailure("Ошибка изменения свойства: ");
+        ReportFailure(ErrorOrigin::PropertyWrite);
         return S_FALSE;
     }
 }
@@ -337,7 +290,7 @@ HRESULT AddInObject::CallAsFunc(long number, VARIANT* result, SAFEARRAY** params
         StoreValue(returned, *result);
         return answer;
     } catch (...) {
-        ReportFailure("");
+        ReportFailure(ErrorOrigin::Method);
         return S_OK;
     }
 }

@@ -10,14 +10,14 @@
 
 #include "component/protocol.h"
 #include "host/addin_lib.h"
+#include "host/error_log.h"
 
 namespace kv::host {
 
 class AddInObject final : public IInitDone,
                           public ILanguageExtender,
                           public IDispatch,
-                          public ISupportErrorInfo,
-                          private ErrorSink {
+                          public ISupportErrorInfo {
   public:
     // Creates an object (aggregated by `outer` when it is not null) and asks it for `iid`;
     // an object that no one holds afterwards is destroyed again at once.
@@ -78,17 +78,15 @@ class AddInObject final : public IInitDone,
     };
 
     explicit AddInObject(IUnknown* outer);
-    ~AddInObject() override;
+    ~AddInObject();
     AddInObject(const AddInObject&) = delete;
     AddInObject& operator=(const AddInObject&) = delete;
 
-    // ErrorSink: one error log record for the host.
-    void AddError(const ErrorRecord& record) override;
-
     // Releases the callback interfaces and destroys the component.
     void Finish();
-    // Reports a failure of the shell itself (no memory for a BSTR, ...) like the core's own.
-    void ReportFailure(std::string_view utf8_prefix);
+    // Inside a catch block: reports a failure of the shell itself (no memory for a BSTR, ...)
+    // as the core reports its own.
+    void ReportFailure(ErrorOrigin origin);
 
     Inner inner_;
     IUnknown* controlling_;  // the outer object, or &inner_
@@ -99,6 +97,7 @@ class AddInObject final : public IInitDone,
     IExtWndsSupport* ExtWndsSupport = nullptr;
     IErrorLog* ErrorLog = nullptr;
     IAsyncEvent* AsyncEvent = nullptr;
+    HostErrorLog error_log_{ErrorLog};
     // The component object with the protocol that drives it; exists between Init and Done.
     std::unique_ptr<Protocol> VkObject;
 };

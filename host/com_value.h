@@ -17,6 +17,25 @@ std::u16string FromBstr(BSTR text);
 // A new BSTR the caller owns; throws std::bad_alloc when the system has no memory for it.
 BSTR NewBstr(std::u16string_view text);
 
+// A BSTR owned for the length of one call.
+class ScopedBstr {
+  public:
+    explicit ScopedBstr(std::u16string_view text) : text_(NewBstr(text)) {}
+    ~ScopedBstr() { SysFreeString(text_); }
+    ScopedBstr(const ScopedBstr&) = delete;
+    ScopedBstr& operator=(const ScopedBstr&) = delete;
+    BSTR get() const { return text_; }
+    // Hands the string over to a new owner.
+    BSTR release() {
+        BSTR text = text_;
+        text_ = nullptr;
+        return text;
+    }
+
+  private:
+    BSTR text_;
+};
+
 // The value a VARIANT holds, by-reference values followed to what they point at (one level,
 // as the host passes them). A reference to nothing reads as VT_NULL.
 Variant ValueOf(const VARIANT& value);

@@ -12,13 +12,14 @@ namespace kv {
 // The file-name part of a path: the text after the last '\' or ':', or the whole text.
 std::string_view FileNamePart(std::string_view path);
 
-// Windows-1251 lower-casing, for systems that have no ANSI lower-casing of their own.
-void LowerCp1251(std::string& text);
-
 // True when the lower-cased file-name part of `exe_name` contains "kelvarin.exe".
 bool NamesKelvarin(const ProcessEntryPoints& os, std::string_view exe_name);
 
 // The number of running processes whose executable name matches.
 int32_t CountKelvarinProcesses(ProcessSystem& system);
+
+class T_vk_object;
+// CheckKelvarin, for the add-in's catalogue.
+void ExecCheckKelvarin(T_vk_object& vk);
 
 }  // namespace kv

@@ -10,7 +10,7 @@
 #include "common/fields.h"
 #include "common/text.h"
 #include "common/variant.h"
-#include "component/method_bodies.h"
+#include "component/date_pattern.h"
 #include "component/vk_object.h"
 #include "link/request_cycle.h"
 
@@ -279,75 +279,6 @@ std::string PriceText(const T_vk_object& vk) {
 
 std::string DateText(const T_vk_object& vk) {
     return vk.FormatDate(vk.regional().short_date_format, FromOleDate(vk.UseByDate));
-}
-
-bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
-                    double& out) {
-    // The order of day, month and year and the separator between them, as the format has them.
-    const std::string& format = regional.short_date_format;
-    char order[3] = {};
-    int parts = 0;
-    size_t first_run_end = 0;
-    std::string separator;
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-    for (size_t i = 0; i < format.size() && parts < 3;) {
-        const char c = lower(format[i]);
-        if (c != 'd' && c != 'm' && c != 'y') {
-            ++i;
-            continue;
-        }
-        for (int k = 0; k < parts; ++k) {
-            if (order[k] == c) return false;
-        }
-        if (parts == 1) {
-            for (char s : format.substr(first_run_end, i - first_run_end)) {
-                if (s == '/') {
-                    separator += regional.date_separator;
-                } else if (s != '\'' && s != '"') {
-                    separator += s;
-                }
-            }
-        }
-        order[parts++] = c;
-        while (i < format.size() && lower(format[i]) == c) ++i;
-        if (parts == 1) first_run_end = i;
-    }
-    if (parts < 3 || separator.empty()) return false;
-
-    int day = 0, month = 0, year = 0;
-    size_t year_digits = 0;
-    size_t pos = 0;
-    for (int k = 0; k < 3; ++k) {
-        if (k > 0) {
-            if (text.substr(pos, separator.size()) != separator) return false;
-            pos += separator.size();
-        }
-        const size_t start = pos;
-        int value = 0;
-        while (pos < text.size() && pos - start < 4 && text[pos] >= '0' && text[pos] <= '9') {
-            value = value * 10 + (text[pos++] - '0');
-        }
-        const size_t digits = pos - start;
-        if (digits == 0 || digits > (order[k] == 'y' ? 4u : 2u)) return false;
-        (order[k] == 'd' ? day : order[k] == 'm' ? month : year) = value;
-        if (order[k] == 'y') year_digits = digits;
-    }
-    if (pos != text.size()) return false;  // nothing may follow the date
-    if (year_digits <= 2) {
-        year += current_year / 100 * 100;
-        if (year > current_year + 50) {
-            year -= 100;
-        } else if (year <= current_year - 50) {
-            year += 100;
-        }
-    }
-    if (!IsValidDate(year, month, day)) return false;
-    LocalDateTime date;
-    date.year = year;
-    date.month = month;
-    date.day = day;
-    out = ToOleDate(date);
-    return true;
 }
 
 int32_t CountFoundRecords(std::string_view answer) {

@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/regional.h"
-
 namespace kv {
 
 class T_vk_object;
@@ -16,11 +14,19 @@ std::string PriceText(const T_vk_object& vk);
 // UseByDate rendered by the regional short date format.
 std::string DateText(const T_vk_object& vk);
 
-// Reads a date written by the regional short date format: day, month and year in that format's
-// order, separated by its separator, nothing before or after. A year of one or two digits is
-// taken in the century nearest to `current_year`. False when the text is no such date.
-bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
-                    double& out);
+// The methods that talk to the desktop application, for the add-in's catalogue.
+void ExecUseAutozakaz(T_vk_object& vk);
+void ExecStopFind(T_vk_object& vk);
+void ExecFindPosition(T_vk_object& vk);
+void ExecGetPosition(T_vk_object& vk);
+void ExecFindPacket(T_vk_object& vk);
+void ExecFindAutoZakazFromFile(T_vk_object& vk);
+void ExecPreparePrice(T_vk_object& vk);
+void ExecClearCurrentZakaz(T_vk_object& vk);
+void ExecClearAutoZakaz(T_vk_object& vk);
+void ExecCountPositionInZakaz(T_vk_object& vk);
+void ExecZakazInArhive(T_vk_object& vk);
+void ExecSelectPositionFromZakaz(T_vk_object& vk);
 
 // The number of answer records of a FindPacket answer whose first field is a positive number.
 // Records are nine fields each from field 2 on and end at the first one whose first field is

@@ -29,7 +29,7 @@ const char* ColumnName(SelectColumn column) {
 // either case and the small Cyrillic letters of code page 1251. Capital Cyrillic letters,
 // ё and Ё, punctuation and control keys are ignored.
 bool AppendsToFilter(unsigned char key) {
-    const unsigned char c = key >= 'A' && key <= 'Z' ? static_cast<unsigned char>(key + 32) : key;
+    const auto c = static_cast<unsigned char>(LowerAscii(static_cast<char>(key)));
     return c == ' ' || (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || c >= 224;
 }
 

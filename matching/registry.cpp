@@ -1,6 +1,5 @@
 #include "matching/registry.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +8,8 @@
 #include <new>
 
 #include "common/error.h"
+#include "common/text.h"
+#include "common/variant.h"
 #include "matching/fb_client.h"
 
 namespace kv {
@@ -38,15 +39,6 @@ constexpr std::string_view kTrailingAnd = " and";
 // Attach items carry their length in one byte.
 constexpr size_t kMaxItemLength = 255;
 
-bool IsBlankControl(char c) { return static_cast<unsigned char>(c) <= 32; }
-
-bool BlankLine(const std::string& line) {
-    for (char c : line) {
-        if (!IsBlankControl(c)) return false;
-    }
-    return true;
-}
-
 void AddItem(std::string& items, char code, const std::string& value) {
     if (value.size() > kMaxItemLength) {
         throw Error("Connection setting is longer than 255 characters.");
@@ -54,17 +46,6 @@ void AddItem(std::string& items, char code, const std::string& value) {
     items += code;
     items += static_cast<char>(value.size());
     items += value;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
-        };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
 }
 
 // An exact decimal rendering of a scaled integer (NUMERIC and DECIMAL columns).
@@ -90,15 +71,8 @@ int32_t NarrowInteger(int64_t value) {
 }
 
 int32_t ParseInteger(const std::string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && IsBlankControl(text[begin])) ++begin;
-    while (end > begin && IsBlankControl(text[end - 1])) --end;
-    const std::string digits = text.substr(begin, end - begin);
-    const char* first = digits.c_str();
-    char* stop = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(first, &stop, 10);
-    if (digits.empty() || *stop != '\0' || errno == ERANGE) {
+    int64_t value = 0;
+    if (!ParseInt64(TrimControl(text), value)) {
         throw Error("'" + text + "' is not a valid integer value");
     }
     return NarrowInteger(value);
@@ -232,7 +206,7 @@ bool RegistryConnection::HasParameter() const {
 std::string RegistryConnection::StatementText() const { return JoinLines(false); }
 
 std::string RegistryConnection::JoinLines(bool positional) const {
-    const bool no_filter = BlankLine(SQLSelList.lines[kFilterLine]);
+    const bool no_filter = TrimControl(SQLSelList.lines[kFilterLine]).empty();
     std::string text;
     for (size_t i = 0; i < SQLSelList.lines.size(); ++i) {
         std::string_view line = SQLSelList.lines[i];
@@ -413,7 +387,7 @@ const RegistryConnection::Row& RegistryConnection::Current() const {
 const RegistryConnection::Cell& RegistryConnection::FieldOf(const Row& row,
                                                             std::string_view name) const {
     for (size_t i = 0; i < SQLSelList.columns.size(); ++i) {
-        if (SameName(SQLSelList.columns[i], name)) return row[i];
+        if (EqualsIgnoringAsciiCase(SQLSelList.columns[i], name)) return row[i];
     }
     throw Error("Field '" + std::string(name) + "' not found");
 }

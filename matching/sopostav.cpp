@@ -1,10 +1,11 @@
 // SopostavNames: the user matches a drug name against the registry in a modal dialog; the
 // chosen row's code becomes the method's value and the text of TradeName and Producer.
+#include "matching/sopostav.h"
+
 #include <cstdint>
 #include <string>
 #include <utility>
 
-#include "component/method_bodies.h"
 #include "component/vk_object.h"
 #include "matching/UFormSelect.h"
 

@@ -30,8 +30,6 @@ RegionalSettings RegionalSettings::Russian() {
 
 namespace {
 
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
 // Our quotes have no escape, so a text is wrapped in the quote character it does not hold,
 // switching quote characters where it holds one.
 void AppendLiteral(std::string& out, std::string_view text) {

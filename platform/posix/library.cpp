@@ -1,8 +1,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
-#include <cctype>
 
+#include "common/text.h"
 #include "platform/backend.h"
 
 namespace kv {
@@ -15,8 +15,7 @@ namespace {
 std::string NativeFileName(const std::string& file_name) {
     const size_t slash = file_name.find_last_of("/\\");
     std::string base = file_name.substr(slash == std::string::npos ? 0 : slash + 1);
-    std::transform(base.begin(), base.end(), base.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(base.begin(), base.end(), base.begin(), LowerAscii);
     if (base == "gds32.dll" || base == "fbclient.dll") return "libfbclient.so.2";
     return file_name;
 }

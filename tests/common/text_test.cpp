@@ -15,6 +15,27 @@ TEST(Cp1251, EveryByteSurvivesTheRoundTrip) {
     }
 }
 
+// Checked against the code points: each upper-case letter of Windows-1251 becomes its lower-case
+// letter, everything else stays.
+TEST(Cp1251, LowerCp1251FollowsTheCyrillicAndLatinLetters) {
+    Cp1251Codec codec;
+    for (int b = 0; b < 256; ++b) {
+        std::string text(1, static_cast<char>(b));
+        const char16_t upper = codec.ToUtf16(text)[0];
+        LowerCp1251(text);
+        const char16_t lower = codec.ToUtf16(text)[0];
+        char16_t expected = upper;
+        if ((upper >= u'A' && upper <= u'Z') || (upper >= 0x0410 && upper <= 0x042F)) {
+            expected = upper + 0x20;
+        } else if (upper >= 0x0400 && upper <= 0x040F) {
+            expected = upper + 0x50;
+        } else if (upper == 0x0490) {
+            expected = 0x0491;
+        }
+        EXPECT_EQ(lower, expected) << "byte " << b;
+    }
+}
+
 TEST(Cp1251, KnownLetters) {
     Cp1251Codec codec;
     EXPECT_EQ(codec.ToUtf16("\xC0\xFF\xA8\xB8\xB9"), u"\u0410\u044F\u0401\u0451\u2116");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 
 #include "common/error.h"
 
@@ -206,6 +207,27 @@ TEST(ParseInt32, DecimalIntegersOnly) {
     for (const Case& c : cases) {
         int32_t value = 0;
         EXPECT_EQ(ParseInt32(c.text, value), c.ok) << '"' << c.text << '"';
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+TEST(ParseInt64, TheWholeRangeAndNoFurther) {
+    struct Case {
+        const char* text;
+        bool ok;
+        int64_t value;
+    };
+    const Case cases[] = {
+        {"9223372036854775807", true, INT64_MAX}, {"-9223372036854775808", true, INT64_MIN},
+        {"9223372036854775808", false, 0},        {"-9223372036854775809", false, 0},
+        {"18446744073709551616", false, 0},  // wraps to 0 in 64 bits unless checked
+        {" +2147483648", true, 2147483648LL},     {"1e5", false, 0},
+    };
+    for (const Case& c : cases) {
+        int64_t value = 0;
+        EXPECT_EQ(ParseInt64(c.text, value), c.ok) << c.text;
         if (c.ok) {
             EXPECT_EQ(value, c.value) << c.text;
         }

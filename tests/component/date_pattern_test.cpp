@@ -7,6 +7,14 @@
 namespace kv {
 namespace {
 
+double Day(int year, int month, int day) {
+    LocalDateTime date;
+    date.year = year;
+    date.month = month;
+    date.day = day;
+    return ToOleDate(date);
+}
+
 // Settings in which every part is recognisable in the output.
 RegionalSettings Distinct() {
     RegionalSettings r;
@@ -243,6 +251,44 @@ TEST(WindowsFormatPicture, ShortTimeDropsTheSeconds) {
     };
     for (const auto& [picture, expected] : cases) {
         EXPECT_EQ(ShortTimePictureFromLong(picture), expected) << picture;
+    }
+}
+
+TEST(ShortDate, ParsedByTheRegionalFormat) {
+    struct DateCase {
+        const char* format;
+        const char* text;
+        double date;  // 0: not a date
+    };
+    const DateCase cases[] = {
+        {"dd.MM.yyyy", "31.12.2025", Day(2025, 12, 31)},
+        {"dd.MM.yyyy", "1.2.2025", Day(2025, 2, 1)},
+        {"dd.MM.yyyy", "29.02.2024", Day(2024, 2, 29)},
+        {"dd.MM.yyyy", "31.12.25", Day(2025, 12, 31)},
+        {"dd.MM.yyyy", "1.1.75", Day(2075, 1, 1)},
+        {"dd.MM.yyyy", "1.1.76", Day(1976, 1, 1)},
+        {"M/d/yyyy", "2-1-2025", Day(2025, 2, 1)},  // "/" stands for the regional separator
+        {"yyyy-MM-dd", "2025-02-01", Day(2025, 2, 1)},
+        {"dd.MM.yyyy", "29.02.2025", 0},
+        {"dd.MM.yyyy", "32.01.2025", 0},
+        {"dd.MM.yyyy", "01.02.2025 10:00", 0},
+        {"dd.MM.yyyy", "01.02.2025.", 0},
+        {"dd.MM.yyyy", "01/02/2025", 0},
+        {"dd.MM.yyyy", "1.2", 0},
+        {"dd.MM.yyyy", "", 0},
+        {"dd.MM.yyyy", "001.02.2025", 0},
+        {"dd.MM.yyyy", "01.02.20256", 0},
+        {"M/d/yyyy", "2/1/2025", 0},
+    };
+    for (const DateCase& c : cases) {
+        RegionalSettings regional;
+        regional.short_date_format = c.format;
+        regional.date_separator = "-";
+        double date = 0;
+        EXPECT_EQ(ParseShortDate(c.text, regional, 2025, date), c.date != 0) << c.text;
+        if (c.date != 0) {
+            EXPECT_EQ(date, c.date) << c.text;
+        }
     }
 }
 

@@ -139,7 +139,7 @@ class OrderFile : public ::testing::Test {
     Platform platform{
         fake.codec,           fake.regional,       clock, fake.notices, files, backend::Channel(),
         backend::Processes(), backend::Libraries()};
-    T_vk_object vk{platform};
+    T_vk_object vk{platform, test::ComponentMethods()};
 };
 
 TEST_F(OrderFile, ThreeCallsInOneMinute) {
@@ -299,7 +299,7 @@ TEST(OrderFileProcesses, WritersInTheSameMinuteNeverShareOrTruncateAFile) {
             int status = 0;
             try {
                 test::FakePlatform fake;
-                T_vk_object vk{fake.platform};
+                T_vk_object vk{fake.platform, test::ComponentMethods()};
                 vk.DirToZakaz = Win(dir.path) + "\\orders";
                 for (int k = 0; k < kCallsEach; ++k) CreateOrderFile(vk, "", "");
             } catch (...) {

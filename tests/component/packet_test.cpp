@@ -42,7 +42,7 @@ class Packet : public ::testing::Test {
     }
 
     test::FakePlatform fake;
-    T_vk_object vk{fake.platform};
+    T_vk_object vk{fake.platform, test::ComponentMethods()};
     std::string unused;
     const int add_ = Number("AddPositionInPacket");
     const int clear_ = Number("ClearPacket");

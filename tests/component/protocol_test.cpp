@@ -19,7 +19,7 @@ class ProtocolTest : public ::testing::Test {
   protected:
     test::FakePlatform fake;
     test::RecordingErrorLog log;
-    Protocol protocol{fake.platform, &log};
+    Protocol protocol{fake.platform, &log, test::ComponentMethods()};
 
     Variant Get(int32_t number) {
         Variant value = Variant::Int32(99);
@@ -103,7 +103,7 @@ TEST_F(ProtocolTest, DefaultsOfANewComponent) {
     EXPECT_EQ(Get(16), Variant::Text(u""));
     EXPECT_EQ(Get(18), Variant::Text(u"C:\\Kelvarin\\Zakaz"));
     EXPECT_EQ(Get(20), Variant::Text(u"c:\\Kelvarin\\Autozakaz.txt"));
-    EXPECT_EQ(Variant::Text(u""), T_vk_object(fake.platform).ResultValue);
+    EXPECT_EQ(Variant::Text(u""), T_vk_object(fake.platform, test::ComponentMethods()).ResultValue);
     EXPECT_TRUE(log.records.empty());
 }
 
@@ -290,7 +290,8 @@ TEST_F(ProtocolTest, ReportErrorDropsBlankTextsAndKeepsOthersUntrimmed) {
     ASSERT_EQ(log.records.size(), 1u);
     EXPECT_EQ(log.records[0].description, u"  disk full \r\n");
 
-    Protocol without_log(fake.platform, nullptr);  // the host refused its error log
+    Protocol without_log(fake.platform, nullptr,
+                         test::ComponentMethods());  // the host refused its error log
     without_log.ReportError("dropped");
     EXPECT_EQ(without_log.SetPropVal(7, Str("abc")), kS_FALSE);
 }

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "addin/methods.h"
 #include "common/text.h"
 #include "component/protocol.h"
 #include "platform/backend.h"
@@ -177,7 +178,7 @@ struct DesktopHolder {
 // A component whose desktop application is a FakeDesktop, driven through the host protocol.
 struct Link : DesktopHolder, FakePlatform {
     RecordingErrorLog errors;
-    Protocol protocol{platform, &errors};
+    Protocol protocol{platform, &errors, AddinMethods()};
     T_vk_object& vk = protocol.object();
 
     Link() : FakePlatform(desktop) { desktop.SetText("0\t123456\t"); }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "addin/methods.h"
 #include "common/text.h"
 #include "component/protocol.h"
 #include "link/fake_processes.h"
@@ -70,27 +71,6 @@ TEST(Presence, UsesTheSystemsLowerCasingWhereItHasOne) {
     EXPECT_TRUE(NamesKelvarin(os, "X:\\DIR\\KELVARIN.EXE"));
 }
 
-// Checked against the code points: each upper-case letter of Windows-1251 becomes its lower-case
-// letter, everything else stays.
-TEST(Presence, LowerCp1251FollowsTheCyrillicAndLatinLetters) {
-    Cp1251Codec codec;
-    for (int b = 0; b < 256; ++b) {
-        std::string text(1, static_cast<char>(b));
-        const char16_t upper = codec.ToUtf16(text)[0];
-        LowerCp1251(text);
-        const char16_t lower = codec.ToUtf16(text)[0];
-        char16_t expected = upper;
-        if ((upper >= u'A' && upper <= u'Z') || (upper >= 0x0410 && upper <= 0x042F)) {
-            expected = upper + 0x20;
-        } else if (upper >= 0x0400 && upper <= 0x040F) {
-            expected = upper + 0x50;
-        } else if (upper == 0x0490) {
-            expected = 0x0491;
-        }
-        EXPECT_EQ(lower, expected) << "byte " << b;
-    }
-}
-
 TEST(Presence, CountsOnlyTheMatchingProcesses) {
     struct Case {
         const char* what;
@@ -125,7 +105,7 @@ class CheckKelvarinMethod : public ::testing::Test {
                       base.notices, base.platform.files,    base.platform.channel,
                       os,           base.platform.libraries};
     test::RecordingErrorLog errors;
-    Protocol protocol{platform, &errors};
+    Protocol protocol{platform, &errors, AddinMethods()};
 
     Variant Call(std::string_view name) {
         int32_t number = -1;

@@ -409,43 +409,5 @@ TEST(Requests, PacketAnswerOfManyRecordsIsReadFast) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
 }
 
-TEST(Requests, ShortDateParsing) {
-    struct Case {
-        const char* format;
-        const char* text;
-        double date;  // 0: not a date
-    };
-    const Case cases[] = {
-        {"dd.MM.yyyy", "31.12.2025", Day(2025, 12, 31)},
-        {"dd.MM.yyyy", "1.2.2025", Day(2025, 2, 1)},
-        {"dd.MM.yyyy", "29.02.2024", Day(2024, 2, 29)},
-        {"dd.MM.yyyy", "31.12.25", Day(2025, 12, 31)},
-        {"dd.MM.yyyy", "1.1.75", Day(2075, 1, 1)},
-        {"dd.MM.yyyy", "1.1.76", Day(1976, 1, 1)},
-        {"M/d/yyyy", "2-1-2025", Day(2025, 2, 1)},  // "/" stands for the regional separator
-        {"yyyy-MM-dd", "2025-02-01", Day(2025, 2, 1)},
-        {"dd.MM.yyyy", "29.02.2025", 0},
-        {"dd.MM.yyyy", "32.01.2025", 0},
-        {"dd.MM.yyyy", "01.02.2025 10:00", 0},
-        {"dd.MM.yyyy", "01.02.2025.", 0},
-        {"dd.MM.yyyy", "01/02/2025", 0},
-        {"dd.MM.yyyy", "1.2", 0},
-        {"dd.MM.yyyy", "", 0},
-        {"dd.MM.yyyy", "001.02.2025", 0},
-        {"dd.MM.yyyy", "01.02.20256", 0},
-        {"M/d/yyyy", "2/1/2025", 0},
-    };
-    for (const Case& c : cases) {
-        RegionalSettings regional;
-        regional.short_date_format = c.format;
-        regional.date_separator = "-";
-        double date = 0;
-        EXPECT_EQ(ParseShortDate(c.text, regional, 2025, date), c.date != 0) << c.text;
-        if (c.date != 0) {
-            EXPECT_EQ(date, c.date) << c.text;
-        }
-    }
-}
-
 }  // namespace
 }  // namespace kv::test

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "addin/methods.h"
 #include "common/text.h"
 #include "component/protocol.h"
 #include "gtest/gtest.h"
@@ -285,7 +286,7 @@ class SelectDialogTest : public ::testing::Test {
                            loader_,
                            toolkit_};
     kv::test::RecordingErrorLog errors_;
-    kv::Protocol protocol_{platform_, &errors_};
+    kv::Protocol protocol_{platform_, &errors_, kv::AddinMethods()};
 };
 
 std::vector<std::string> Names(ScriptedWindow& w) { return w.Column(SelectColumn::TradeName); }
@@ -742,7 +743,7 @@ TEST_F(SelectDialogTest, WithoutAWindowSystemTheCallFailsAfterConnecting) {
                           kv::backend::Processes(),
                           loader_,
                           kv::backend::Dialogs()};
-    kv::Protocol protocol(headless, &errors_);
+    kv::Protocol protocol(headless, &errors_, kv::AddinMethods());
     protocol.object().BaseName = database_;
     protocol.object().UserPass.clear();
     int32_t number = -1;

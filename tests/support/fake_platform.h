@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "component/catalogue.h"
+#include "component/method_bodies.h"
 #include "component/protocol.h"
 #include "platform/backend.h"
 #include "platform/platform.h"
@@ -59,6 +61,18 @@ class FakePlatform {
     Platform platform;
 };
 
+// The methods that the component core executes itself; the others do nothing here.
+inline const MethodBodies& ComponentMethods() {
+    static constexpr MethodBodies methods = BindMethods({
+        {"LoadPrices", ExecLoadPrices},
+        {"LoadOtkazes", ExecLoadOtkazes},
+        {"CreateZakaz", ExecCreateZakaz},
+        {"ClearPacket", ExecClearPacket},
+        {"AddPositionInPacket", ExecAddPositionInPacket},
+    });
+    return methods;
+}
+
 // The host's parameter array: element n, or nothing past the end.
 class VectorParams final : public ParamSource {
   public:
@@ -77,7 +91,7 @@ class VectorParams final : public ParamSource {
 class RecordingErrorLog final : public ErrorSink {
   public:
     std::vector<ErrorRecord> records;
-    void AddError(const ErrorRecord& record) override { records.push_back(record); }
+    void Write(const ErrorRecord& record) override { records.push_back(record); }
 };
 
 // UTF-16 of a UTF-8 literal, and a host text value of it.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "check.h"
+#include "common/text.h"
 #include "desktop_sim.h"
 #include "link/UKillProcess.h"
 #include "link/presence.h"

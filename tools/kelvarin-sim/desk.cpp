@@ -8,7 +8,6 @@
 #include "common/fields.h"
 #include "common/text.h"
 #include "common/variant.h"
-#include "link/presence.h"
 
 namespace kvsim {
 namespace {
