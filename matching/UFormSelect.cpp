@@ -8,9 +8,6 @@
 namespace kv {
 namespace {
 
-constexpr std::string_view kWordConditionHead =
-    "lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing '";
-
 const char* ColumnName(SelectColumn column) {
     switch (column) {
         case SelectColumn::TradeNameId:
@@ -52,13 +49,13 @@ std::string WordCondition(std::string_view cleaned) {
         const std::string word = GetDelimitedField(n, cleaned, ' ');
         if (word.empty()) break;
         if (!condition.empty()) condition += " and ";
-        condition += kWordConditionHead;
         // A quote inside a word is a character of the word, never the end of the literal.
+        std::string literal = "'";
         for (char c : word) {
-            condition += c;
-            if (c == '\'') condition += '\'';
+            literal += c;
+            if (c == '\'') literal += '\'';
         }
-        condition += '\'';
+        condition += RegistryConnection::NameContains(literal + '\'');
     }
     return condition;
 }

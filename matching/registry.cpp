@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "common/error.h"
 #include "common/text.h"
@@ -15,25 +17,32 @@
 namespace kv {
 namespace {
 
-const char* const kStatementLines[] = {
-    "select distinct",
-    "  rn.code as trade_name_id,",
-    "  rn.code as fabr_name_id,",
-    "  trim(rn.trade_name) || ' ' || trim(rn.full_form_name) as trade_name,",
-    "  lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) as lower_trade_name,",
-    "  rn.fabr_name,",
-    "  lower(rn.fabr_name) as lower_fabr_name",
-    "from tbl_reestr_names rn",
-    "",
-    "where rn.trade_name_id>0 and rn.fabr_name_id>0 and",
-    "    lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing :tname",
-    "",
-    "order by 3",
-};
+// The lower-cased trade name and form of a row: what the initial name and the filter's words
+// are looked for in.
+constexpr std::string_view kLowerTradeName =
+    "lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name))";
+
+// The registry query, line by line. The filter line (kFilterLine) is what the dialog replaces;
+// the condition line ends with "and" for it.
+const std::vector<std::string>& StatementLines() {
+    static const std::vector<std::string> lines = {
+        "select distinct",
+        "  rn.code as trade_name_id,",
+        "  rn.code as fabr_name_id,",
+        "  trim(rn.trade_name) || ' ' || trim(rn.full_form_name) as trade_name,",
+        "  " + std::string(kLowerTradeName) + " as lower_trade_name,",
+        "  rn.fabr_name,",
+        "  lower(rn.fabr_name) as lower_fabr_name",
+        "from tbl_reestr_names rn",
+        "",
+        "where rn.trade_name_id>0 and rn.fabr_name_id>0 and",
+        "    " + RegistryConnection::NameContains(":tname"),
+        "",
+        "order by 3",
+    };
+    return lines;
+}
 constexpr size_t kConditionLine = 9;
-// The initial filter line as the client library takes it: it knows positional parameters only.
-constexpr std::string_view kPositionalFilterLine =
-    "    lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing ?";
 constexpr std::string_view kTrailingAnd = " and";
 
 // Attach items carry their length in one byte.
@@ -135,7 +144,7 @@ T Load(const char* data) {
 }  // namespace
 
 RegistryConnection::RegistryConnection(LibraryLoader& libraries) : libraries_(libraries) {
-    SQLSelList.lines.assign(std::begin(kStatementLines), std::end(kStatementLines));
+    SQLSelList.lines = StatementLines();
 }
 
 RegistryConnection::~RegistryConnection() {
@@ -193,6 +202,10 @@ void RegistryConnection::StartTransaction() {
     Check(status);
 }
 
+std::string RegistryConnection::NameContains(std::string_view operand) {
+    return std::string(kLowerTradeName) + " containing " + std::string(operand);
+}
+
 void RegistryConnection::SetParameter(const std::string& tname) { SQLSelList.tname = tname; }
 
 void RegistryConnection::ReplaceFilterLine(const std::string& line) {
@@ -200,17 +213,19 @@ void RegistryConnection::ReplaceFilterLine(const std::string& line) {
 }
 
 bool RegistryConnection::HasParameter() const {
-    return SQLSelList.lines[kFilterLine] == kStatementLines[kFilterLine];
+    return SQLSelList.lines[kFilterLine] == StatementLines()[kFilterLine];
 }
 
 std::string RegistryConnection::StatementText() const { return JoinLines(false); }
 
 std::string RegistryConnection::JoinLines(bool positional) const {
     const bool no_filter = TrimControl(SQLSelList.lines[kFilterLine]).empty();
+    // The client library knows positional parameters only.
+    const std::string positional_line = "    " + NameContains("?");
     std::string text;
     for (size_t i = 0; i < SQLSelList.lines.size(); ++i) {
         std::string_view line = SQLSelList.lines[i];
-        if (positional && i == kFilterLine && HasParameter()) line = kPositionalFilterLine;
+        if (positional && i == kFilterLine && HasParameter()) line = positional_line;
         // Without a filter the fixed conditions end the WHERE clause.
         if (i == kConditionLine && no_filter && line.ends_with(kTrailingAnd)) {
             line.remove_suffix(kTrailingAnd.size());

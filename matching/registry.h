@@ -23,6 +23,10 @@ using SqldaPtr = std::unique_ptr<fb::Xsqlda, void (*)(void*)>;
 class RegistryConnection {
   public:
     static constexpr size_t kFilterLine = 10;
+    // The condition that the initial trade name and each word of the dialog's filter put on a
+    // row: its lower-cased trade name and form contain `operand`, a parameter or a quoted
+    // literal.
+    static std::string NameContains(std::string_view operand);
 
     explicit RegistryConnection(LibraryLoader& libraries);
     // Closes an attached connection without reporting errors; never throws.
