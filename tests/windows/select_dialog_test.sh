@@ -111,23 +111,31 @@ start_round() {
 }
 
 # Types into the dialog one character at a time until the filter box of round $1 shows $2
-# followed by $3. xdotool types a character missing from the keyboard map by remapping a
-# spare key, and Wine now and then reads the key only after the map has changed back and
-# drops it: such a character is typed again once it has clearly not arrived.
+# followed by $3. Under Wine a typed Cyrillic letter is now and then never delivered (xdotool
+# types a letter that the keyboard map lacks by remapping a spare key for one keystroke, and
+# Wine may read the key only after the map has changed back). Such a letter is typed again,
+# but only once the box shows that it has not come: a letter that comes late is not doubled.
 retyped=0
+filter_shown() {
+    grep "^STATE round=$1 " "$status" | tail -1 | sed -n 's/.* filter=\[\(.*\)\] rows=.*/\1/p'
+}
 type_checked() {
-    local round=$1 shown=$2 rest=$3 c attempt
+    local round=$1 shown=$2 rest=$3 c attempt now
     while [ -n "$rest" ]; do
         c=${rest:0:1}
         rest=${rest:1}
-        shown=$shown$c
-        for attempt in 1 2 3; do
+        for attempt in 1 2 3 4 5; do
             xdotool type "$c"
-            wait_for "^STATE round=$round filter=\[$shown\] " 2 && break
+            wait_for "^STATE round=$round filter=\[$shown$c\] " 3 && break
+            now=$(filter_shown "$round")
+            [ "$now" = "$shown$c" ] && break
+            [ "$now" = "$shown" ] ||
+                fail "round $round: after \"$c\" the filter box shows [$now], not [$shown$c]"
             retyped=$((retyped + 1))
-            [ "$attempt" -eq 3 ] && fail "round $round: \"$c\" never reached the filter box" \
+            [ "$attempt" -eq 5 ] && fail "round $round: \"$c\" never reached the filter box" \
                 "(it shows: $(grep "^STATE round=$round " "$status" | tail -1))"
         done
+        shown=$shown$c
     done
 }
 
