@@ -12,6 +12,7 @@
 #include "common/variant.h"
 #include "component/date_pattern.h"
 #include "component/vk_object.h"
+#include "link/messages.h"
 #include "link/request_cycle.h"
 
 namespace kv {
@@ -111,6 +112,7 @@ int32_t ReadFoundPosition(T_vk_object& vk, std::string_view answer, int32_t stat
 }
 
 using F = Field;
+namespace M = messages;
 constexpr Field kPosition[] = {F::Pending,  F::HandleField, F::TradeName,
                                F::Producer, F::DistribName, F::IntlName,
                                F::Price,    F::UseByDate,   F::Amount};
@@ -129,28 +131,33 @@ constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
 // takes the file parameter, answer reader, {result when the block cannot be opened, result and
 // PriceID when it cannot be mapped, PriceID on a timeout}, the answer covers the window.
 // clang-format off
-constexpr RequestSpec kUseAutozakaz{kPosition, false, 1025, Arg::Param0, Arg::Zero, false, false,
-                                    nullptr, {0, 0, -2, -3 /* never waits */}};
-constexpr RequestSpec kPreparePrice{kPosition, false, 1031, Arg::Zero, Arg::Zero, true, false,
-                                    ReadStatus, {0, 0, -2, -3}};
-constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, 1032, Arg::Zero, Arg::Zero,
-                                         true, false, ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kClearAutoZakaz{kPositionAtPoint, false, 1033, Arg::Zero, Arg::Zero, true,
-                                      false, ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kCountPositionInZakaz{kPositionAtPoint, false, 1034, Arg::Zero, Arg::Zero,
-                                            true, false, ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kZakazInArhive{kHandleOnly, false, 1035, Arg::Zero, Arg::Zero, true, false,
-                                     ReadStatus, {0, 0, -2, -1}};
-constexpr RequestSpec kSelectPositionFromZakaz{kHandleOnly, true, 1036, Arg::Param0, Arg::Zero,
-                                               true, false, ReadStatus, {-1, -2, -1, -1}};
-constexpr RequestSpec kGetPosition{kPoint, false, 1037, Arg::Zero, Arg::Zero, true, false,
-                                   ReadStatus, {-1, -2, -1, -1}};
-constexpr RequestSpec kFindPosition{kPositionSought, false, 1038, Arg::Param0, Arg::Param1, true,
-                                    false, ReadFoundPosition, kStatusEverywhere};
-constexpr RequestSpec kFindPacket{kPacket, true, 1039, Arg::PacketCount, Arg::Zero, true, false,
-                                  ReadPacketAnswer, kStatusEverywhere, true};
-constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, 1040, Arg::PacketCount,
-                                             Arg::Zero, true, true, ReadDone, kStatusEverywhere};
+constexpr RequestSpec kUseAutozakaz{kPosition, false, M::UseAutozakaz, Arg::Param0, Arg::Zero,
+                                    false, false, nullptr, {0, 0, -2, -3 /* never waits */}};
+constexpr RequestSpec kPreparePrice{kPosition, false, M::PreparePrice, Arg::Zero, Arg::Zero,
+                                    true, false, ReadStatus, {0, 0, -2, -3}};
+constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, M::ClearCurrentZakaz,
+                                         Arg::Zero, Arg::Zero, true, false, ReadStatus,
+                                         kStatusEverywhere};
+constexpr RequestSpec kClearAutoZakaz{kPositionAtPoint, false, M::ClearAutoZakaz, Arg::Zero,
+                                      Arg::Zero, true, false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kCountPositionInZakaz{kPositionAtPoint, false, M::CountPositionInZakaz,
+                                            Arg::Zero, Arg::Zero, true, false, ReadStatus,
+                                            kStatusEverywhere};
+constexpr RequestSpec kZakazInArhive{kHandleOnly, false, M::ZakazInArhive, Arg::Zero, Arg::Zero,
+                                     true, false, ReadStatus, {0, 0, -2, -1}};
+constexpr RequestSpec kSelectPositionFromZakaz{kHandleOnly, true, M::SelectPositionFromZakaz,
+                                               Arg::Param0, Arg::Zero, true, false, ReadStatus,
+                                               {-1, -2, -1, -1}};
+constexpr RequestSpec kGetPosition{kPoint, false, M::GetPosition, Arg::Zero, Arg::Zero, true,
+                                   false, ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kFindPosition{kPositionSought, false, M::FindPosition, Arg::Param0,
+                                    Arg::Param1, true, false, ReadFoundPosition,
+                                    kStatusEverywhere};
+constexpr RequestSpec kFindPacket{kPacket, true, M::FindPacket, Arg::PacketCount, Arg::Zero, true,
+                                  false, ReadPacketAnswer, kStatusEverywhere, true};
+constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, M::FindAutoZakazFromFile,
+                                             Arg::PacketCount, Arg::Zero, true, true, ReadDone,
+                                             kStatusEverywhere};
 // clang-format on
 
 std::string FieldText(T_vk_object& vk, Field field, std::string_view handle_field) {

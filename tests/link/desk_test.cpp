@@ -14,6 +14,8 @@
 namespace kvsim {
 namespace {
 
+namespace M = kv::messages;
+
 constexpr char kPrices[] =
     "\xEF\xBB\xBF# comment line\r\n"
     "Парацетамол 500 мг\tСеверфарм\tАптекарь\tParacetamol\t12.50\t31.12.2027\t120\tA-1\r\n"
@@ -93,7 +95,7 @@ TEST(DeskPriceList, NamesTheLineOfABadOffer) {
 
 TEST_F(DeskTest, FindPositionAnswersTheCheapestOfferInStock) {
     // Case aside, by part of the name; the 200 mg offer is cheaper but out of stock.
-    const Reply reply = Send(kFindPosition, Position("парацетамол", "", "3"));
+    const Reply reply = Send(M::FindPosition, Position("парацетамол", "", "3"));
     ASSERT_TRUE(reply.answers);
     EXPECT_EQ(F(1, reply.text), "2");
     EXPECT_EQ(F(2, reply.text), "4660");
@@ -125,55 +127,55 @@ TEST_F(DeskTest, FindPositionMatchesProducerAndLimitsToTheStock) {
         {"ибупрофен", "", "abc", "4", "1"},        // not a number: one
     };
     for (const Case& c : cases) {
-        const Reply reply = Send(kFindPosition, Position(c.trade, c.producer, c.quantity));
+        const Reply reply = Send(M::FindPosition, Position(c.trade, c.producer, c.quantity));
         EXPECT_EQ(F(1, reply.text), c.status) << c.trade << "/" << c.producer;
         EXPECT_EQ(F(9, reply.text), c.amount) << c.trade << "/" << c.producer;
     }
 }
 
 TEST_F(DeskTest, TheCurrentOrderAnswersConsistently) {
-    EXPECT_EQ(Status(kCountPositionInZakaz, Position("", "", "0")), 0);
-    EXPECT_EQ(Status(kGetPosition, "-1\t4660\tP1"), 0);
-    Send(kFindPosition, Position("ибупрофен", "", "5"));
-    Send(kFindPosition, Position("парацетамол", "", "2"));
-    Send(kFindPosition, Position("нет такого", "", "2"));
-    Send(kFindPosition, Position("ибупрофен", "", "0"));  // found, nothing ordered
-    EXPECT_EQ(Status(kCountPositionInZakaz, Position("", "", "0") + "\tP1"), 2);
-    EXPECT_EQ(Status(kGetPosition, "-1\t4660\tP1"), 2);  // the offer ordered last
+    EXPECT_EQ(Status(M::CountPositionInZakaz, Position("", "", "0")), 0);
+    EXPECT_EQ(Status(M::GetPosition, "-1\t4660\tP1"), 0);
+    Send(M::FindPosition, Position("ибупрофен", "", "5"));
+    Send(M::FindPosition, Position("парацетамол", "", "2"));
+    Send(M::FindPosition, Position("нет такого", "", "2"));
+    Send(M::FindPosition, Position("ибупрофен", "", "0"));  // found, nothing ordered
+    EXPECT_EQ(Status(M::CountPositionInZakaz, Position("", "", "0") + "\tP1"), 2);
+    EXPECT_EQ(Status(M::GetPosition, "-1\t4660\tP1"), 2);  // the offer ordered last
     // SelectPositionFromZakaz: the quantity of the n-th line, 0 past the order.
-    EXPECT_EQ(Status(kSelectPositionFromZakaz, "-1\t4660\t", 1), 5);
-    EXPECT_EQ(Status(kSelectPositionFromZakaz, "-1\t4660\t", 2), 2);
-    EXPECT_EQ(Status(kSelectPositionFromZakaz, "-1\t4660\t", 3), 0);
-    EXPECT_EQ(Status(kSelectPositionFromZakaz, "-1\t4660\t", -1), 0);
-    EXPECT_EQ(Status(kZakazInArhive, "-1\t4660"), 2);
+    EXPECT_EQ(Status(M::SelectPositionFromZakaz, "-1\t4660\t", 1), 5);
+    EXPECT_EQ(Status(M::SelectPositionFromZakaz, "-1\t4660\t", 2), 2);
+    EXPECT_EQ(Status(M::SelectPositionFromZakaz, "-1\t4660\t", 3), 0);
+    EXPECT_EQ(Status(M::SelectPositionFromZakaz, "-1\t4660\t", -1), 0);
+    EXPECT_EQ(Status(M::ZakazInArhive, "-1\t4660"), 2);
     EXPECT_EQ(desk.archive().size(), 2u);
-    EXPECT_EQ(Status(kCountPositionInZakaz, Position("", "", "0") + "\tP1"), 0);
-    Send(kFindPosition, Position("ибупрофен", "", "1"));
-    EXPECT_EQ(Status(kClearCurrentZakaz, Position("", "", "0") + "\tP1"), 1);
-    EXPECT_EQ(Status(kCountPositionInZakaz, Position("", "", "0") + "\tP1"), 0);
+    EXPECT_EQ(Status(M::CountPositionInZakaz, Position("", "", "0") + "\tP1"), 0);
+    Send(M::FindPosition, Position("ибупрофен", "", "1"));
+    EXPECT_EQ(Status(M::ClearCurrentZakaz, Position("", "", "0") + "\tP1"), 1);
+    EXPECT_EQ(Status(M::CountPositionInZakaz, Position("", "", "0") + "\tP1"), 0);
     EXPECT_EQ(desk.archive().size(), 2u);
 }
 
 TEST_F(DeskTest, TheAutomaticOrderTakesPositionsAndFiles) {
-    const Reply taken = Send(kUseAutozakaz, Position("ибупрофен", "", "4"), 1);
+    const Reply taken = Send(M::UseAutozakaz, Position("ибупрофен", "", "4"), 1);
     EXPECT_FALSE(taken.answers);
     ASSERT_EQ(desk.auto_order().size(), 1u);
     EXPECT_EQ(desk.auto_order()[0].quantity, 4);
 
     files["C:\\Kelvarin\\Autozakaz.txt"] =
         W("Ибупрофен\t\t2\r\nнет такого\t\t1\r\nпарацетамол\t\t1\r\n");
-    EXPECT_EQ(Status(kFindAutoZakazFromFile, "-1\tC:\\Kelvarin\\Autozakaz.txt\t"), 2);
-    EXPECT_EQ(Status(kFindAutoZakazFromFile, "-1\tC:\\missing.txt\t"), 0);
+    EXPECT_EQ(Status(M::FindAutoZakazFromFile, "-1\tC:\\Kelvarin\\Autozakaz.txt\t"), 2);
+    EXPECT_EQ(Status(M::FindAutoZakazFromFile, "-1\tC:\\missing.txt\t"), 0);
     EXPECT_EQ(desk.auto_order().size(), 3u);
-    EXPECT_EQ(Status(kClearAutoZakaz, Position("", "", "0") + "\tP1"), 3);
+    EXPECT_EQ(Status(M::ClearAutoZakaz, Position("", "", "0") + "\tP1"), 3);
     EXPECT_TRUE(desk.auto_order().empty());
     EXPECT_TRUE(desk.current_order().empty());
 }
 
 TEST_F(DeskTest, PreparePriceCountsTheMatchingOffers) {
-    EXPECT_EQ(Status(kPreparePrice, Position("ПАРАЦЕТАМОЛ", "", "1")), 3);
-    EXPECT_EQ(Status(kPreparePrice, Position("парацетамол", "волгамед", "1")), 1);
-    EXPECT_EQ(Status(kPreparePrice, Position("", "", "1")), 0);
+    EXPECT_EQ(Status(M::PreparePrice, Position("ПАРАЦЕТАМОЛ", "", "1")), 3);
+    EXPECT_EQ(Status(M::PreparePrice, Position("парацетамол", "волгамед", "1")), 1);
+    EXPECT_EQ(Status(M::PreparePrice, Position("", "", "1")), 0);
 }
 
 // A packet as AddPositionInPacket builds it: ten fields, each followed by a tab.
@@ -189,7 +191,7 @@ std::string Packet(const std::vector<std::pair<std::string, std::string>>& goods
 TEST_F(DeskTest, FindPacketAnswersOneRecordPerPosition) {
     const std::string request =
         "-1\tP1\t" + Packet({{"ибупрофен", "2"}, {"нет такого", "1"}, {"парацетамол", "1"}}) + "\t";
-    const Reply reply = Send(kFindPacket, request, 3);
+    const Reply reply = Send(M::FindPacket, request, 3);
     ASSERT_TRUE(reply.answers);
     EXPECT_TRUE(reply.restore_handle);  // field 2 is the first record, not the window
     const std::string& a = reply.text;
@@ -205,7 +207,7 @@ TEST_F(DeskTest, FindPacketAnswersOneRecordPerPosition) {
     EXPECT_EQ(F(29, a), "");
     EXPECT_EQ(desk.current_order().size(), 2u);
 
-    const Reply empty = Send(kFindPacket, "-1\tP1\t\t", 0);
+    const Reply empty = Send(M::FindPacket, "-1\tP1\t\t", 0);
     EXPECT_EQ(empty.text, "0\t");
 }
 
@@ -213,7 +215,7 @@ TEST_F(DeskTest, FindPacketSendsOnlyTheWholeRecordsThatFit) {
     std::vector<std::pair<std::string, std::string>> goods(40, {"ибупрофен", "1"});
     const std::string request = "-1\tP1\t" + Packet(goods) + "\t";
     desk.SetCapacity(200);
-    const Reply reply = Send(kFindPacket, request, 40);
+    const Reply reply = Send(M::FindPacket, request, 40);
     EXPECT_LT(reply.text.size() + 1, 201u);
     const int32_t found = std::stoi(F(1, reply.text));
     EXPECT_GT(found, 0);
@@ -240,7 +242,7 @@ TEST_F(DeskTest, IgnoresMessagesOfNoRequest) {
     EXPECT_FALSE(Send(1041, "-1\t4660").answers);
     EXPECT_EQ(FindMessage(1026), nullptr);
     ASSERT_EQ(Messages().size(), 11u);
-    for (const MessageInfo& m : Messages()) EXPECT_EQ(m.answered, m.number != kUseAutozakaz);
+    for (const MessageInfo& m : Messages()) EXPECT_EQ(m.answered, m.number != M::UseAutozakaz);
     EXPECT_EQ(desk.IdleText(), "0\t4660\t");
 }
 

@@ -10,6 +10,8 @@
 #include "common/variant.h"
 
 namespace kvsim {
+
+namespace M = kv::messages;
 namespace {
 
 std::string Lower(std::string_view text) {
@@ -69,17 +71,17 @@ bool ParseDate(std::string_view text, Date& date) {
 
 const std::vector<MessageInfo>& Messages() {
     static const std::vector<MessageInfo> messages = {
-        {kUseAutozakaz, "UseAutozakaz", false},
-        {kPreparePrice, "PreparePrice", true},
-        {kClearCurrentZakaz, "ClearCurrentZakaz", true},
-        {kClearAutoZakaz, "ClearAutoZakaz", true},
-        {kCountPositionInZakaz, "CountPositionInZakaz", true},
-        {kZakazInArhive, "ZakazInArhive", true},
-        {kSelectPositionFromZakaz, "SelectPositionFromZakaz", true},
-        {kGetPosition, "GetPosition", true},
-        {kFindPosition, "FindPosition", true},
-        {kFindPacket, "FindPacket", true},
-        {kFindAutoZakazFromFile, "FindAutoZakazFromFile", true},
+        {M::UseAutozakaz, "UseAutozakaz", false},
+        {M::PreparePrice, "PreparePrice", true},
+        {M::ClearCurrentZakaz, "ClearCurrentZakaz", true},
+        {M::ClearAutoZakaz, "ClearAutoZakaz", true},
+        {M::CountPositionInZakaz, "CountPositionInZakaz", true},
+        {M::ZakazInArhive, "ZakazInArhive", true},
+        {M::SelectPositionFromZakaz, "SelectPositionFromZakaz", true},
+        {M::GetPosition, "GetPosition", true},
+        {M::FindPosition, "FindPosition", true},
+        {M::FindPacket, "FindPacket", true},
+        {M::FindAutoZakazFromFile, "FindAutoZakazFromFile", true},
     };
     return messages;
 }
@@ -219,31 +221,31 @@ Reply Desk::Handle(uint32_t message, int32_t wparam, int32_t, std::string_view r
     Reply reply;
     reply.answers = true;
     switch (message) {
-        case kUseAutozakaz:
+        case M::UseAutozakaz:
             // The nine-field position goes into the automatic order; nobody waits for an answer.
             Take(auto_, field(3), field(4), QuantityOf(field(9), 1));
             reply.answers = false;
             break;
-        case kPreparePrice:
+        case M::PreparePrice:
             reply.text = Answer(static_cast<int32_t>(CountMatches(field(3), field(4))), "");
             break;
-        case kClearCurrentZakaz:
+        case M::ClearCurrentZakaz:
             reply.text = Answer(count(current_), "");
             current_.clear();
             break;
-        case kClearAutoZakaz:
+        case M::ClearAutoZakaz:
             reply.text = Answer(count(auto_), "");
             auto_.clear();
             break;
-        case kCountPositionInZakaz:
+        case M::CountPositionInZakaz:
             reply.text = Answer(count(current_), "");
             break;
-        case kZakazInArhive:
+        case M::ZakazInArhive:
             reply.text = Answer(count(current_), "");
             archive_.insert(archive_.end(), current_.begin(), current_.end());
             current_.clear();
             break;
-        case kSelectPositionFromZakaz:
+        case M::SelectPositionFromZakaz:
             if (wparam >= 1 && wparam <= count(current_)) {
                 const OrderLine& line = current_[static_cast<size_t>(wparam - 1)];
                 reply.text = Answer(line.quantity, OfferFields(offers_[line.offer], line.quantity));
@@ -251,11 +253,11 @@ Reply Desk::Handle(uint32_t message, int32_t wparam, int32_t, std::string_view r
                 reply.text = Answer(0, "");
             }
             break;
-        case kGetPosition:
+        case M::GetPosition:
             reply.text =
                 Answer(current_.empty() ? 0 : static_cast<int32_t>(current_.back().offer + 1), "");
             break;
-        case kFindPosition: {
+        case M::FindPosition: {
             const Taken taken = Take(current_, field(3), field(4), QuantityOf(field(9), 1));
             reply.text = taken.position == 0
                              ? Answer(0, "")
@@ -263,7 +265,7 @@ Reply Desk::Handle(uint32_t message, int32_t wparam, int32_t, std::string_view r
                                       OfferFields(offers_[taken.position - 1], taken.quantity));
             break;
         }
-        case kFindPacket: {
+        case M::FindPacket: {
             // "-1", the point of sale, then positions of ten fields: trade name, producer,
             // quantity and seven that the simulator does not use. One record of nine fields
             // answers each position, in order and whole, as many as the block holds.
@@ -295,7 +297,7 @@ Reply Desk::Handle(uint32_t message, int32_t wparam, int32_t, std::string_view r
             reply.restore_handle = true;
             break;
         }
-        case kFindAutoZakazFromFile: {
+        case M::FindAutoZakazFromFile: {
             // The file holds one good per line: trade name, producer and quantity.
             int32_t taken = 0;
             if (const std::optional<std::string> file = read_file(field(2))) {

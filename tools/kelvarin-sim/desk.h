@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "link/messages.h"
+
 namespace kvsim {
 
 constexpr char kBlockName[] = "KelvarinMapFile";
@@ -21,23 +23,9 @@ struct MessageInfo {
     bool answered;     // false for the one message the component does not wait for
 };
 
-// The eleven messages, WM_USER + 1 and WM_USER + 7 to WM_USER + 16.
+// The eleven messages (link/messages.h).
 const std::vector<MessageInfo>& Messages();
 const MessageInfo* FindMessage(uint32_t number);
-
-enum : uint32_t {
-    kUseAutozakaz = 1025,
-    kPreparePrice = 1031,
-    kClearCurrentZakaz = 1032,
-    kClearAutoZakaz = 1033,
-    kCountPositionInZakaz = 1034,
-    kZakazInArhive = 1035,
-    kSelectPositionFromZakaz = 1036,
-    kGetPosition = 1037,
-    kFindPosition = 1038,
-    kFindPacket = 1039,
-    kFindAutoZakazFromFile = 1040,
-};
 
 struct Date {
     int year = 0;
