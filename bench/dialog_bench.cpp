@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "matching/UFormSelect.h"
 #include "platform/backend.h"
+#include "syllable_registry.h"
 
 namespace {
 
@@ -112,34 +113,6 @@ class BenchToolkit final : public kv::DialogToolkit {
     }
 };
 
-void CreateRegistry(const std::string& dir, const std::string& path) {
-    // Names from syllables, so that a word of the filter matches a few per cent of the rows.
-    const std::string sql =
-        "set names win1251;\ncreate database '" + path +
-        "' user 'SYSDBA' default character set win1251;\n"
-        "create table tbl_reestr_names (code integer, trade_name_id integer, fabr_name_id"
-        " integer, trade_name varchar(100), full_form_name varchar(100), fabr_name"
-        " varchar(100));\ncommit;\nset term ^;\nexecute block as\n"
-        "declare i integer = 1;\ndeclare s varchar(40) = '" +
-        kv::Cp1251FromUtf8("бавегидокулиматорапесынуфо") +
-        "';\nbegin\n  while (i <= " + std::to_string(kRows) +
-        ") do begin\n"
-        "    insert into tbl_reestr_names values (:i, 1 + mod(:i, 97), 1 + mod(:i, 89),\n"
-        "      upper(substring(:s from mod(:i, 23) + 1 for 2)) ||\n"
-        "        substring(:s from mod(:i / 23, 19) + 1 for 3) ||\n"
-        "        substring(:s from mod(:i / 437, 21) + 1 for 2) || ' ' || :i,\n"
-        "      '" +
-        kv::Cp1251FromUtf8("табл. ") + "' || (mod(:i, 60) * 10) || '" + kv::Cp1251FromUtf8("мг") +
-        "', '" + kv::Cp1251FromUtf8("Завод ") +
-        "' || mod(:i, 300));\n    i = i + 1;\n  end\nend^\nset term ;^\ncommit;\nexit;\n";
-    const std::string script = dir + "/create.sql";
-    std::ofstream(script, std::ios::binary) << sql;
-    const std::string command = "isql-fb -q -b -i '" + script + "' > '" + dir + "/create.log' 2>&1";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("isql-fb could not create the registry, see " + dir);
-    }
-}
-
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
@@ -158,7 +131,7 @@ int main() {
         const std::string dir = pattern;
         const std::string path = dir + "/registry.fdb";
         const auto created = Clock::now();
-        CreateRegistry(dir, path);
+        kvbench::CreateSyllableRegistry(dir, path, kRows, 1);
         std::printf("registry of %d rows created in %.1f s\n", kRows, Ms(created) / 1000);
 
         CountingLoader loader;

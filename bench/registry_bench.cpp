@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "matching/registry.h"
 #include "platform/backend.h"
+#include "syllable_registry.h"
 
 namespace {
 
@@ -46,52 +47,7 @@ class CountingLoader final : public kv::LibraryLoader {
 };
 
 std::string Condition(const std::string& word) {
-    return "lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name)) containing '" +
-           kv::Cp1251FromUtf8(word) + "'";
-}
-
-void CreateRegistry(const std::string& dir, const std::string& path) {
-    // Names from syllables so that a filter word matches a few per cent of the rows.
-    const std::string sql =
-        "set names win1251;\n"
-        "create database '" +
-        path +
-        "' user 'SYSDBA' default character set win1251;\n"
-        "create table tbl_reestr_names (code integer, trade_name_id integer, fabr_name_id"
-        " integer, trade_name varchar(100), full_form_name varchar(100), fabr_name"
-        " varchar(100));\n"
-        "commit;\n"
-        "set term ^;\n"
-        "execute block as\n"
-        "declare i integer = 1;\n"
-        "declare s varchar(40) = '" +
-        kv::Cp1251FromUtf8("бавегидокулиматорапесынуфо") +
-        "';\n"
-        "begin\n"
-        "  while (i <= " +
-        std::to_string(kRows) +
-        ") do begin\n"
-        "    insert into tbl_reestr_names values (:i, mod(:i, 97) - 1, mod(:i, 89) - 1,\n"
-        "      upper(substring(:s from mod(:i, 23) + 1 for 2)) ||\n"
-        "        substring(:s from mod(:i / 23, 19) + 1 for 3) ||\n"
-        "        substring(:s from mod(:i / 437, 21) + 1 for 2) || ' ' || :i,\n"
-        "      '" +
-        kv::Cp1251FromUtf8("табл. ") + "' || (mod(:i, 60) * 10) || '" + kv::Cp1251FromUtf8("мг") +
-        "',\n"
-        "      '" +
-        kv::Cp1251FromUtf8("Завод ") +
-        "' || mod(:i, 300));\n"
-        "    i = i + 1;\n"
-        "  end\n"
-        "end^\n"
-        "set term ;^\n"
-        "commit;\nexit;\n";
-    const std::string script = dir + "/create.sql";
-    std::ofstream(script, std::ios::binary) << sql;
-    const std::string command = "isql-fb -q -b -i '" + script + "' > '" + dir + "/create.log' 2>&1";
-    if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("isql-fb could not create the registry, see " + dir);
-    }
+    return kv::RegistryConnection::NameContains("'" + kv::Cp1251FromUtf8(word) + "'");
 }
 
 void Check(const ISC_STATUS* status) {
@@ -191,7 +147,7 @@ int main() {
         const std::string dir = pattern;
         const std::string path = dir + "/registry.fdb";
         const auto created = Clock::now();
-        CreateRegistry(dir, path);
+        kvbench::CreateSyllableRegistry(dir, path, kRows, -1);
         std::printf("registry of %d rows created in %.1f s\n", kRows,
                     std::chrono::duration<double>(Clock::now() - created).count());
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/error.h"
+#include "support/error_text.h"
 
 namespace kv {
 namespace {
@@ -22,14 +23,7 @@ class Formats final : public ValueFormats {
     char separator_;
 };
 
-std::string ErrorOf(auto&& convert) {
-    try {
-        convert();
-    } catch (const Error& e) {
-        return e.what();
-    }
-    return "no error";
-}
+std::string ErrorOf(auto&& convert) { return test::ErrorText(convert); }
 
 Variant T(const char16_t* text) { return Variant::Text(text); }
 

@@ -18,6 +18,7 @@
 #include "common/error.h"
 #include "component/method_bodies.h"
 #include "component/vk_object.h"
+#include "support/error_text.h"
 #include "support/fake_platform.h"
 
 namespace kv {
@@ -123,12 +124,7 @@ class OrderFile : public ::testing::Test {
         return CreateOrderFile(vk, point_code, pattern);
     }
     std::string ErrorOf(const std::string& pattern = "") {
-        try {
-            Create("", pattern);
-        } catch (const Error& e) {
-            return e.what();
-        }
-        return "no error";
+        return test::ErrorText([&] { Create("", pattern); });
     }
 
     TempDir dir;
@@ -221,12 +217,7 @@ TEST_F(OrderFile, DirectoryThatCannotBeMade) {
         vk.PointCode = "kept";
         vk.ZakazFileName = "kept.txt";
         files.mkdir_error = c.injected;
-        try {
-            Create("new code");
-            ADD_FAILURE() << "no error for [" << c.dir_to_zakaz << "]";
-        } catch (const Error& e) {
-            EXPECT_EQ(e.what(), c.error) << c.dir_to_zakaz;
-        }
+        EXPECT_EQ(test::ErrorText([&] { Create("new code"); }), c.error) << c.dir_to_zakaz;
         EXPECT_EQ(vk.PointCode, "kept");
         EXPECT_EQ(vk.ZakazFileName, "kept.txt");
         EXPECT_EQ(Listing(dir.path), std::set<std::string>{"plain.txt"}) << c.dir_to_zakaz;
@@ -268,13 +259,8 @@ TEST_F(OrderFile, MethodReadsThePatternFirst) {
 
     params.values = {Variant::Null(), Variant::Null()};
     vk.ResultValue = Variant::Int32(0);
-    try {
-        ExecCreateZakaz(vk);
-        ADD_FAILURE() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(e.what(),
-                  Cp1251FromUtf8("Параметр номер 2 не может быть преобразован в строку."));
-    }
+    EXPECT_EQ(test::ErrorText([&] { ExecCreateZakaz(vk); }),
+              Cp1251FromUtf8("Параметр номер 2 не может быть преобразован в строку."));
     EXPECT_EQ(vk.ResultValue, Variant::Int32(0));
     EXPECT_EQ(Listing(orders), std::set<std::string>{"08.txt"});
     vk.Params = nullptr;

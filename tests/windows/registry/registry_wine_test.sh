@@ -6,11 +6,11 @@ set -euo pipefail
 run=$1 program=$2 bridge=$3 group=$4
 dir=$(mktemp -d "${TMPDIR:-/tmp}/kvwinereg.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
+schema=$(cd "$(dirname "$0")" && pwd)/../../support/registry_schema.sql
 iconv -f UTF-8 -t CP1251 >"$dir/create.sql" <<SQL
 set names win1251;
 create database '$dir/registry.fdb' user 'SYSDBA' default character set win1251;
-create table tbl_reestr_names (code integer, trade_name_id integer, fabr_name_id integer,
-  trade_name varchar(100), full_form_name varchar(100), fabr_name varchar(100));
+$(cat "$schema")
 insert into tbl_reestr_names values (101, 1, 1, 'Аспирин', 'табл.', 'Байер');
 insert into tbl_reestr_names values (102, 2, 2, 'Валидол', 'табл.', 'Фарм');
 insert into tbl_reestr_names values (103, 0, 3, 'Аспирин', 'исключён', 'Нет');
