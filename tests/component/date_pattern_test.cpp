@@ -3,17 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "common/text.h"
+#include "support/dates.h"
 
 namespace kv {
 namespace {
 
-double Day(int year, int month, int day) {
-    LocalDateTime date;
-    date.year = year;
-    date.month = month;
-    date.day = day;
-    return ToOleDate(date);
-}
+using test::Day;
 
 // Settings in which every part is recognisable in the output.
 RegionalSettings Distinct() {

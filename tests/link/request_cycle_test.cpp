@@ -171,26 +171,6 @@ TEST(RequestCycle, TurnOutcomesFollowEachRequestsTimeoutRules) {
     }
 }
 
-TEST(RequestCycle, StopFindEndsTheWaitForTheTurn) {
-    Link link;
-    link.vk.Timeout = 100000;
-    link.vk.TradeName = "old";
-    link.desktop.answer = "12\t\tnew";
-    link.desktop.other_holds_until = link.desktop.tick + 5000;
-    link.desktop.on_turn_wait = [&] {
-        if (link.desktop.turn_waits.size() == 3) {
-            EXPECT_EQ(link.Call("StopFind"), 0);
-        }
-    };
-    EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}), 0);
-    EXPECT_EQ(link.desktop.turn_waits.size(), 3u) << "the wait ends at the next pass";
-    EXPECT_TRUE(link.desktop.messages.empty());
-    EXPECT_EQ(link.vk.PriceID, -1);
-    EXPECT_EQ(link.vk.TradeName, "old");
-    EXPECT_EQ(link.vk.Searching.load(), 0);
-    link.desktop.ExpectReleased();
-}
-
 TEST(RequestCycle, TurnMutexIsOpenedOnceAndWithoutItTheCopyGoesOnAlone) {
     Link link;
     link.desktop.answer = "7";
@@ -220,26 +200,34 @@ TEST(RequestCycle, StaleWindowTimesOut) {
     link.desktop.ExpectReleased();
 }
 
+// StopFind ends the wait for the answer, and the wait for the turn, at its next pass.
 TEST(RequestCycle, StopFindDuringTheWait) {
-    Link link;
-    link.vk.Timeout = 100000;
-    link.vk.TradeName = "old";
-    link.desktop.answer = "12\t\tnew";
-    link.desktop.answer_after = 1000;
-    int stops = 0;
-    link.desktop.on_pause = [&] {
-        if (link.desktop.pauses.size() == 3) {
-            ++stops;
-            EXPECT_EQ(link.Call("StopFind"), 0);
-        }
-    };
-    EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}), 0);
-    EXPECT_EQ(stops, 1);
-    EXPECT_EQ(link.desktop.pauses.size(), 3u) << "the wait ends at the next pass";
-    EXPECT_EQ(link.vk.PriceID, -1);
-    EXPECT_EQ(link.vk.TradeName, "old");
-    EXPECT_EQ(link.vk.Searching.load(), 0);
-    link.desktop.ExpectReleased();
+    for (const bool for_the_turn : {false, true}) {
+        Link link;
+        link.vk.Timeout = 100000;
+        link.vk.TradeName = "old";
+        link.desktop.answer = "12\t\tnew";
+        link.desktop.answer_after = 1000;
+        if (for_the_turn) link.desktop.other_holds_until = link.desktop.tick + 5000;
+        const std::vector<uint32_t>& passes =
+            for_the_turn ? link.desktop.turn_waits : link.desktop.pauses;
+        int stops = 0;
+        const auto stop_at_the_third_pass = [&] {
+            if (passes.size() == 3) {
+                ++stops;
+                EXPECT_EQ(link.Call("StopFind"), 0);
+            }
+        };
+        (for_the_turn ? link.desktop.on_turn_wait : link.desktop.on_pause) = stop_at_the_third_pass;
+        EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}), 0);
+        EXPECT_EQ(stops, 1);
+        EXPECT_EQ(passes.size(), 3u) << "the wait ends at the next pass";
+        EXPECT_EQ(link.desktop.messages.size(), for_the_turn ? 0u : 1u);
+        EXPECT_EQ(link.vk.PriceID, -1);
+        EXPECT_EQ(link.vk.TradeName, "old");
+        EXPECT_EQ(link.vk.Searching.load(), 0);
+        link.desktop.ExpectReleased();
+    }
 }
 
 TEST(RequestCycle, StopFindFromAnotherThread) {

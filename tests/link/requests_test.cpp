@@ -9,6 +9,7 @@
 #include "common/datetime.h"
 #include "common/fields.h"
 #include "link/fake_desktop.h"
+#include "support/dates.h"
 
 namespace kv::test {
 namespace {
@@ -22,14 +23,6 @@ std::string Joined(std::initializer_list<const char*> fields) {
         first = false;
     }
     return text;
-}
-
-double Day(int year, int month, int day) {
-    LocalDateTime date;
-    date.year = year;
-    date.month = month;
-    date.day = day;
-    return ToOleDate(date);
 }
 
 TEST(Requests, TextsMessagesAndParameters) {

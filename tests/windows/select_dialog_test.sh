@@ -26,23 +26,16 @@ status=$work/status
 queries=$work/queries
 touch "$status" "$queries"
 
-schema=$(cd "$(dirname "$0")" && pwd)/../support/registry_schema.sql
-iconv -f UTF-8 -t CP1251 >"$work/create.sql" <<SQL
-set names win1251;
-create database '$work/registry.fdb' user 'SYSDBA' default character set win1251;
-$(cat "$schema")
-insert into tbl_reestr_names values (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер');
-insert into tbl_reestr_names values (102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер');
-insert into tbl_reestr_names values (103, 1, 1, 'Анальгин', 'табл. 500мг', 'Фармстандарт');
-insert into tbl_reestr_names values (104, 1, 1, 'Парацетамол', 'табл. 200мг', 'Фармстандарт');
-insert into tbl_reestr_names values (105, 1, 1, 'Д''Ивуар', 'капли', 'Галантерея');
-insert into tbl_reestr_names values (106, 1, 1, 'Nurofen', 'tabs 200mg', 'Reckitt');
-insert into tbl_reestr_names values (107, 1, 1, 'Ибупрофен', 'гель 5%', 'Хемофарм');
-insert into tbl_reestr_names values (201, 0, 1, 'Аспирин', 'исключён', 'Нет');
-commit;
-exit;
-SQL
-isql-fb -q -b -i "$work/create.sql" >"$work/create.log" 2>&1 || { cat "$work/create.log"; exit 1; }
+"$(dirname "$0")/create_registry.sh" "$work/registry.fdb" <<'ROWS' || exit 1
+(101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер')
+(102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер')
+(103, 1, 1, 'Анальгин', 'табл. 500мг', 'Фармстандарт')
+(104, 1, 1, 'Парацетамол', 'табл. 200мг', 'Фармстандарт')
+(105, 1, 1, 'Д''Ивуар', 'капли', 'Галантерея')
+(106, 1, 1, 'Nurofen', 'tabs 200mg', 'Reckitt')
+(107, 1, 1, 'Ибупрофен', 'гель 5%', 'Хемофарм')
+(201, 0, 1, 'Аспирин', 'исключён', 'Нет')
+ROWS
 
 # Wine draws the dialog's own caption with its close box: there is no window manager here.
 "$run" reg add 'HKCU\Software\Wine\AppDefaults\select_dialog_gui.exe\X11 Driver' \
