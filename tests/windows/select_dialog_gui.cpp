@@ -4,6 +4,7 @@
 // watcher thread checks the dialog's layout and announces its state in the status file; the
 // driver script (select_dialog_test.sh) waits for those lines and plays the user with xdotool.
 //   select_dialog_gui dialog STATUS_FILE DATABASE CLIENT_LIBRARY
+//   select_dialog_gui type CODES [DELAY_MS]
 #include <windows.h>
 // After windows.h, whose types they need.
 #include <commctrl.h>
@@ -385,4 +386,32 @@ void DialogRounds() {
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunInApartment(argc, argv, {{"dialog", DialogRounds}}); }
+// `select_dialog_gui type CODES [DELAY_MS]`: types the characters whose hexadecimal code points
+// CODES lists, comma-separated, into the window that has the keyboard focus, as keyboard input
+// of Unicode characters: the system's own input path from the input queue on, without the X
+// keyboard map, which cannot be relied on for Cyrillic under Wine.
+int TypeText(const char* codes, DWORD delay) {
+    for (const char* p = codes; *p != '\0';) {
+        char* end = nullptr;
+        const unsigned long code = std::strtoul(p, &end, 16);
+        if (end == p || code == 0 || code > 0xFFFF) return 2;
+        INPUT keys[2] = {};
+        for (INPUT& key : keys) {
+            key.type = INPUT_KEYBOARD;
+            key.ki.wScan = static_cast<WORD>(code);
+            key.ki.dwFlags = KEYEVENTF_UNICODE;
+        }
+        keys[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+        if (SendInput(2, keys, sizeof(INPUT)) != 2) return 1;
+        Sleep(delay);
+        p = *end == ',' ? end + 1 : end;
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "type") {
+        return TypeText(argv[2], argc > 3 ? static_cast<DWORD>(std::atoi(argv[3])) : 0);
+    }
+    return RunInApartment(argc, argv, {{"dialog", DialogRounds}});
+}
