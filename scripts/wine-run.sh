@@ -116,11 +116,17 @@ trap 'exit 143' TERM INT
 
 # A session started without a display cannot show windows later: GUI runs get their own.
 [ -n "${KV_WINE_FRESH:-}" ] && wineserver -k 2>/dev/null
-LC_ALL=ru_RU.UTF-8 wine "$program" "$@" >"$out" 2>&1 </dev/null &
-child=$!
-wait "$child"
-status=$?
-child=
+# Now and then, starting just as the previous session's server shuts down, Wine cannot start
+# the program at all ("ShellExecuteEx" fails before it runs): then it is started once more.
+for attempt in 1 2; do
+    LC_ALL=ru_RU.UTF-8 wine "$program" "$@" >"$out" 2>&1 </dev/null &
+    child=$!
+    wait "$child"
+    status=$?
+    child=
+    [ "$status" -ne 0 ] && [ "$attempt" -eq 1 ] && grep -q ShellExecuteEx "$out" || break
+    sleep 1
+done
 [ -n "${KV_WINE_FRESH:-}" ] && wineserver -k 2>/dev/null
 tr -d '\r' <"$out"
 exit $status
