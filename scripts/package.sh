@@ -109,12 +109,12 @@ for f in "$root"/tools/kvhost/examples/*.txt; do
 done
 text "$root/tools/kelvarin-sim/sample-prices.txt" "$top/tools/kelvarin-sim/sample-prices.txt"
 
-# Nothing of this machine's folders may be inside the binaries.
+# Nothing of this machine's folders may be inside the binaries, as narrow or as UTF-16 text.
 for binary in "$top"/*.dll "$top"/*.exe "$top"/x64/*.dll; do
+    texts=$( (strings -a "$binary" && strings -a -e l "$binary") | LC_ALL=C sort -u)
     for path in "$root" "$build"; do
-        if strings -a "$binary" | grep -qF "$path"; then
-            echo "package.sh: $binary holds the path $path:" >&2
-            strings -a "$binary" | grep -F "$path" | head -5 >&2
+        if grep -F "$path" <<<"$texts" >&2; then
+            echo "package.sh: $binary holds the path $path (above)" >&2
             exit 1
         fi
     done
