@@ -16,4 +16,6 @@ for preset in native asan mingw64 mingw32; do
     echo "=== $preset: tests"
     ctest --preset "$preset" || status=1
 done
+echo "=== package: built twice from two clones and compared, then unpacked and run"
+{ scripts/package.sh --check && scripts/test-package.sh; } || status=1
 exit $status

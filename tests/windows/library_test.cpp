@@ -329,53 +329,61 @@ void UserKeysPresent() {
 
 void UserKeysAbsent() { CheckNoEntries(HKEY_CURRENT_USER, L"Software\\Classes\\"); }
 
-// The version resource: file and product version, description, file name.
+// The version resources of the DLL and of every other binary named after it: the project's
+// version in the numbers and the file version, the commit in the product version.
 void Version() {
-    const std::wstring path = DllPath();
-    DWORD handle = 0;
-    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
-    KV_CHECK(size > 0);
-    if (size == 0) return;
-    std::vector<BYTE> data(size);
-    KV_CHECK(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    KV_CHECK(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    if (fixed == nullptr) return;
-    KV_CHECK_EQ(HIWORD(fixed->dwFileVersionMS), 2);
-    KV_CHECK_EQ(LOWORD(fixed->dwFileVersionMS), 0);
-    KV_CHECK_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    KV_CHECK_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
-    KV_CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+    for (int i = 0; !Argument(i).empty(); ++i) {
+        const std::wstring path = Utf16(Argument(i));
+        const std::wstring file = path.substr(path.find_last_of(L"\\/") + 1);
+        Note("version resource of " + Utf8(file));
+        DWORD handle = 0;
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &handle);
+        KV_CHECK(size > 0);
+        if (size == 0) continue;
+        std::vector<BYTE> data(size);
+        KV_CHECK(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        KV_CHECK(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        if (fixed == nullptr) continue;
+        KV_CHECK_EQ(fixed->dwFileVersionMS,
+                    static_cast<DWORD>(MAKELONG(KV_VERSION_MINOR, KV_VERSION_MAJOR)));
+        KV_CHECK_EQ(fixed->dwFileVersionLS, static_cast<DWORD>(MAKELONG(0, KV_VERSION_PATCH)));
+        KV_CHECK_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+        KV_CHECK_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+        const bool dll = file.size() > 4 && file.substr(file.size() - 4) == L".dll";
+        KV_CHECK_EQ(fixed->dwFileType, static_cast<DWORD>(dll ? VFT_DLL : VFT_APP));
 
-    struct Translation {
-        WORD language;
-        WORD code_page;
-    }* translation = nullptr;
-    KV_CHECK(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
-                            reinterpret_cast<void**>(&translation), &length));
-    if (translation == nullptr) return;
-    wchar_t block[64];
-    std::swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translation->language,
-                  translation->code_page);
-    auto text = [&](const wchar_t* name) {
-        wchar_t* value = nullptr;
-        UINT chars = 0;
-        const std::wstring query = std::wstring(block) + name;
-        if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars) ||
-            value == nullptr) {
-            return std::wstring(L"(missing)");
-        }
-        return std::wstring(value);
-    };
-    KV_CHECK_EQ(text(L"FileDescription"), std::wstring(L"V7 AddIn 2.0"));
-    KV_CHECK_EQ(text(L"OriginalFilename"), std::wstring(L"KelvarinVK.dll"));
-    wchar_t dotted[32];
-    std::swprintf(dotted, 32, L"%u.%u.%u.%u", HIWORD(fixed->dwFileVersionMS),
-                  LOWORD(fixed->dwFileVersionMS), HIWORD(fixed->dwFileVersionLS),
-                  LOWORD(fixed->dwFileVersionLS));
-    KV_CHECK_EQ(text(L"FileVersion"), std::wstring(dotted));
-    KV_CHECK_EQ(text(L"ProductVersion"), std::wstring(dotted));
+        struct Translation {
+            WORD language;
+            WORD code_page;
+        }* translation = nullptr;
+        KV_CHECK(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                                reinterpret_cast<void**>(&translation), &length));
+        if (translation == nullptr) continue;
+        wchar_t block[64];
+        std::swprintf(block, 64, L"\\StringFileInfo\\%04x%04x\\", translation->language,
+                      translation->code_page);
+        auto text = [&](const wchar_t* name) {
+            wchar_t* value = nullptr;
+            UINT chars = 0;
+            const std::wstring query = std::wstring(block) + name;
+            if (!VerQueryValueW(data.data(), query.c_str(), reinterpret_cast<void**>(&value),
+                                &chars) ||
+                value == nullptr) {
+                return std::wstring(L"(missing)");
+            }
+            return std::wstring(value);
+        };
+        if (dll) KV_CHECK_EQ(text(L"FileDescription"), std::wstring(L"V7 AddIn 2.0"));
+        KV_CHECK_EQ(text(L"OriginalFilename"), file);
+        KV_CHECK_EQ(text(L"ProductName"), std::wstring(L"KelvarinVK"));
+        wchar_t dotted[32];
+        std::swprintf(dotted, 32, L"%d.%d.%d.0", KV_VERSION_MAJOR, KV_VERSION_MINOR,
+                      KV_VERSION_PATCH);
+        KV_CHECK_EQ(text(L"FileVersion"), std::wstring(dotted));
+        KV_CHECK_EQ(text(L"ProductVersion"), Utf16(KV_VERSION_FULL));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // writes and reads and method calls, and prints every answer with its variant type and every
 // error-log entry. See script.h (and the README) for the script language.
 //   kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]
+//   kvhost --version
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
 #include <objbase.h>
@@ -338,6 +339,7 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
 
 int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
+    Print(L"       kvhost --version");
     return 2;
 }
 
@@ -472,7 +474,10 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool has_value = i + 1 < argc;
-        if (arg == L"--progid" && has_value) {
+        if (arg == L"--version") {
+            Print(L"kvhost " + Wide(KV_VERSION_FULL));
+            return 0;
+        } else if (arg == L"--progid" && has_value) {
             prog_id = argv[++i];
         } else if (arg == L"--register" && has_value) {
             register_dll = argv[++i];
