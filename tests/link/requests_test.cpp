@@ -434,11 +434,19 @@ TEST(Requests, ShortDateParsing) {
         {"dd.MM.yyyy", "001.02.2025", 0},
         {"dd.MM.yyyy", "01.02.20256", 0},
         {"M/d/yyyy", "2/1/2025", 0},
+        // The separator as the format renders it: quoted text is itself, ":" is the time
+        // separator, and letters inside quotes are no fields.
+        {"yyyy'/'MM'/'dd", "2025/02/01", Day(2025, 2, 1)},
+        {"yyyy'/'MM'/'dd", "2025-02-01", 0},
+        {"dd:MM:yyyy", "01^02^2025", Day(2025, 2, 1)},
+        {"dd:MM:yyyy", "01:02:2025", 0},
+        {"dd\"d\"MM\"d\"yyyy", "01d02d2025", Day(2025, 2, 1)},
     };
     for (const Case& c : cases) {
         RegionalSettings regional;
         regional.short_date_format = c.format;
         regional.date_separator = "-";
+        regional.time_separator = "^";
         double date = 0;
         EXPECT_EQ(ParseShortDate(c.text, regional, 2025, date), c.date != 0) << c.text;
         if (c.date != 0) {
