@@ -344,7 +344,8 @@ bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int
             year += 100;
         }
     }
-    if (!IsValidDate(year, month, day)) return false;
+    // A VT_DATE holds the years 100..9999: an earlier year would come back as another date.
+    if (year < 100 || !IsValidDate(year, month, day)) return false;
     LocalDateTime date;
     date.year = year;
     date.month = month;

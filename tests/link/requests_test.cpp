@@ -434,6 +434,8 @@ TEST(Requests, ShortDateParsing) {
         {"dd.MM.yyyy", "001.02.2025", 0},
         {"dd.MM.yyyy", "01.02.20256", 0},
         {"M/d/yyyy", "2/1/2025", 0},
+        {"dd.MM.yyyy", "01.01.0100", Day(100, 1, 1)},
+        {"dd.MM.yyyy", "31.12.0099", 0},  // before the years of a VT_DATE
         // The separator as the format renders it: quoted text is itself, ":" is the time
         // separator, and letters inside quotes are no fields.
         {"yyyy'/'MM'/'dd", "2025/02/01", Day(2025, 2, 1)},
