@@ -184,6 +184,9 @@ class FuzzDesktop final : public DesktopChannel {
     bool turn_abandoned = false;
     // StopFind from another thread, once that many pauses have passed (negative: never).
     int stop_after_pauses = -1;
+    // Ticks that a pause lasts, when not the milliseconds asked for and one more: long pauses
+    // let a Timeout of weeks run out within a few thousand pauses.
+    uint32_t pause_ticks = 0;
     std::atomic<int32_t>* searching = nullptr;
 
     uint32_t tick = 1000;
@@ -261,7 +264,7 @@ class FuzzDesktop final : public DesktopChannel {
     void Pause(uint32_t milliseconds) override {
         // The fakes end every wait long before this; a cycle that does not is a hang.
         Check(++pauses < 100000, "a wait ends");
-        tick += milliseconds + 1;
+        tick += pause_ticks != 0 ? pause_ticks : milliseconds + 1;
         // The window comes back at the earliest in the pause after the one in which the
         // answer came: the component reads an answer before it pauses again.
         if (replied_ && window_back_after_pauses >= 0 &&
