@@ -16,4 +16,6 @@ for preset in native asan mingw64 mingw32; do
     echo "=== $preset: tests"
     ctest --preset "$preset" || status=1
 done
+echo "=== fuzz: every target over its corpus, then a short run of each"
+scripts/fuzz-smoke.sh || status=1
 exit $status
