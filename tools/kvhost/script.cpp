@@ -91,7 +91,15 @@ class Reader {
         if (text_[pos_] == '+' || text_[pos_] == '-') ++pos_;
         while (pos_ < text_.size() && !IsSeparator(text_[pos_])) ++pos_;
         std::string_view digits = text_.substr(start, pos_ - start);
-        if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+        // One sign at most, then a digit or the point: from_chars would also read a second
+        // sign, and inf and nan.
+        const bool has_sign = digits.front() == '+' || digits.front() == '-';
+        const std::string_view body = digits.substr(has_sign ? 1 : 0);
+        if (body.empty() ||
+            !(body.front() == '.' || (body.front() >= '0' && body.front() <= '9'))) {
+            Fail("not a number: " + std::string(digits));
+        }
+        if (digits.front() == '+') digits.remove_prefix(1);
         const char* first = digits.data();
         const char* last = digits.data() + digits.size();
         Value value;
