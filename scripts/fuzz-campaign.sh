@@ -2,30 +2,35 @@
 # Long fuzzing campaigns, one target after the other, at the lowest priority and with one
 # fuzzer process at a time, so that the machine stays usable (and timing tests stay true).
 #
-#   scripts/fuzz-campaign.sh [--runs N | --time SECONDS] [--into DIR] [TARGET...]
+#   scripts/fuzz-campaign.sh [--runs N | --time SECONDS] [--max-len BYTES] [--into DIR]
+#                            [TARGET...]
 #
 # Each target (all of them when none is named: the directories of tests/fuzz/corpus) starts
 # from its committed seeds and grows its corpus in build/fuzz/campaign/<target>/corpus, which
 # later campaigns go on from. --runs stops after N executions (10,000,000 by default), --time
-# after that many seconds. --into DIR merges what the campaign found into DIR/<target>, only
-# the inputs that add coverage to what DIR/<target> already holds: --into tests/fuzz/corpus
-# feeds the committed corpora, any other directory keeps them apart. Findings are kept in
-# build/fuzz/campaign/<target>/findings. A table of executions, time and findings per target
-# is appended to build/fuzz/campaign/summary.txt. Fails when any target found something.
+# after that many seconds. --max-len bounds the inputs (4096 bytes otherwise), for targets
+# whose checks cost more than linear time in the input. --into DIR merges what the campaign
+# found into DIR/<target>, only the inputs that add coverage to what DIR/<target> already
+# holds: --into tests/fuzz/corpus feeds the committed corpora, any other directory keeps them
+# apart. Findings are kept in build/fuzz/campaign/<target>/findings. A table of executions,
+# time and findings per target is appended to build/fuzz/campaign/summary.txt. Fails when any
+# target found something.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
 runs=10000000
 seconds=""
+max_len=()
 into=""
 targets=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --runs) runs=$2; seconds=""; shift 2 ;;
         --time) seconds=$2; runs=""; shift 2 ;;
+        --max-len) max_len=(-max_len="$2"); shift 2 ;;
         --into) into=$2; shift 2 ;;
-        -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+        -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
         -*) echo "fuzz-campaign.sh: unknown option $1" >&2; exit 2 ;;
         *) targets+=("$1"); shift ;;
     esac
@@ -50,13 +55,13 @@ for target in "${targets[@]}"; do
     mkdir -p "$dir/corpus" "$dir/findings"
     limit=(-runs="$runs")
     [ -n "$seconds" ] && limit=(-max_total_time="$seconds")
-    echo "=== $target: ${runs:+$runs executions}${seconds:+$seconds seconds}"
+    echo "=== $target: ${runs:+$runs executions}${seconds:+$seconds seconds} ${max_len[*]}"
     start=$(date +%s)
     # -jobs=1 runs the fuzzer in one child process that logs to fuzz-0.log in the current
     # directory; an input that hangs for 10 s or needs 2 GB is a finding too.
     set +e
     (cd "$dir" && rm -f fuzz-0.log &&
-        nice -n 19 "$bin/$target" -jobs=1 -workers=1 "${limit[@]}" -timeout=10 \
+        nice -n 19 "$bin/$target" -jobs=1 -workers=1 "${limit[@]}" "${max_len[@]}" -timeout=10 \
             -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$dir/findings/" \
             "$dir/corpus" "$root/tests/fuzz/corpus/$target" >"$dir/run.log" 2>&1)
     code=$?
