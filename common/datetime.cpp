@@ -1,5 +1,6 @@
 #include "common/datetime.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
@@ -56,6 +57,9 @@ double ToOleDate(const LocalDateTime& when) {
 
 LocalDateTime FromOleDate(double date) {
     if (!std::isfinite(date)) date = 0;
+    // Far outside the years 100..9999 every day count clamps alike; bounding it first keeps
+    // the conversion to a whole day count defined for any double.
+    date = std::clamp(date, static_cast<double>(kFirstDay - 1), static_cast<double>(kLastDay + 1));
     int64_t days = static_cast<int64_t>(std::trunc(date));
     int64_t ms = std::llround(std::fabs(date - static_cast<double>(days)) * kMillisecondsPerDay);
     if (ms >= kMillisecondsPerDay) {

@@ -98,6 +98,11 @@ void ForEachUtf8CodePoint(std::string_view s, Sink sink) {
             }
             c = (c << 6) | (cont & 0x3F);
         }
+        // A longer form than the character needs (C0 89 for a tab), a surrogate or a value past
+        // U+10FFFF is malformed too: read as a character it would smuggle a tab or a line
+        // break into a field.
+        static constexpr char32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (ok && (c < kLeast[extra] || (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF)) ok = false;
         if (!ok) {
             sink(0xFFFD);
             ++i;

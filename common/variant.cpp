@@ -1,5 +1,6 @@
 #include "common/variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -52,6 +53,38 @@ std::string CurrencyText(int64_t scaled, char separator) {
     while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
     if (!fraction.empty()) text += separator + fraction;
     return text;
+}
+
+// Whether a number in the plain form of ParseDecimal (sign, digits with '.', exponent) is 1 or
+// more in magnitude: whether its first non-zero digit, moved by the exponent, stands at the
+// units or above. The exponent saturates, so that any count of its digits is read.
+bool AtLeastOne(std::string_view plain) {
+    size_t i = plain.empty() || plain.front() != '-' ? 0 : 1;
+    int64_t power = 0;  // of the first non-zero digit, without the exponent
+    bool leading = false, fraction = false;
+    for (; i < plain.size() && plain[i] != 'e'; ++i) {
+        if (plain[i] == '.') {
+            fraction = true;
+        } else if (!leading && plain[i] == '0') {
+            if (fraction) --power;
+        } else if (!leading) {
+            leading = true;
+            if (fraction) --power;
+        } else if (!fraction) {
+            ++power;
+        }
+    }
+    if (!leading) return false;  // zero
+    int64_t exponent = 0;
+    bool negative = false;
+    if (i < plain.size()) {
+        ++i;  // 'e'
+        if (i < plain.size() && (plain[i] == '+' || plain[i] == '-')) negative = plain[i++] == '-';
+        for (; i < plain.size(); ++i) {
+            exponent = std::min<int64_t>(exponent * 10 + (plain[i] - '0'), int64_t{1} << 40);
+        }
+    }
+    return power + (negative ? -exponent : exponent) >= 0;
 }
 
 int32_t CheckedInt32(double rounded, const Variant& v) {
@@ -354,14 +387,10 @@ bool ParseDecimal(std::string_view text, char decimal_separator, double& out) {
         }
     }
     if (digits == 0) return false;
-    bool negative_exponent = false;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         plain.push_back('e');
         ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-            negative_exponent = text[i] == '-';
-            plain.push_back(text[i++]);
-        }
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) plain.push_back(text[i++]);
         size_t exponent_digits = 0;
         for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++exponent_digits) {
             plain.push_back(text[i]);
@@ -373,7 +402,9 @@ bool ParseDecimal(std::string_view text, char decimal_separator, double& out) {
     const auto result = std::from_chars(begin, begin + plain.size(), out);
     if (result.ec == std::errc::result_out_of_range) {
         // Underflow is a number (zero); overflow is one too, but not finite: callers report it.
-        out = negative_exponent ? 0.0 : (plain.front() == '-' ? -HUGE_VAL : HUGE_VAL);
+        // Which of the two it is, the digits decide with the exponent: 1000...0e-5 overflows,
+        // 0.000...01 without any exponent underflows.
+        out = AtLeastOne(plain) ? (plain.front() == '-' ? -HUGE_VAL : HUGE_VAL) : 0.0;
         return true;
     }
     return result.ec == std::errc() && result.ptr == begin + plain.size();

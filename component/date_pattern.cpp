@@ -223,33 +223,36 @@ std::string FormatDatePattern(std::string_view pattern, const LocalDateTime& whe
 
 bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
                     double& out) {
-    // The order of day, month and year and the separator between them, as the format has them.
+    // The order of day, month and year, and the separator between them as the format renders
+    // it (FormatDatePattern): quoted text is itself, "/" the date separator, ":" the time
+    // separator, any other character itself. Letters inside quotes are no fields.
     const std::string& format = regional.short_date_format;
     char order[3] = {};
     int parts = 0;
-    size_t first_run_end = 0;
     std::string separator;
     for (size_t i = 0; i < format.size() && parts < 3;) {
         const char c = LowerAscii(format[i]);
+        if (c == '\'' || c == '"') {
+            const size_t close = format.find(format[i], i + 1);
+            const size_t end = close == std::string::npos ? format.size() : close;
+            if (parts == 1) separator.append(format, i + 1, end - i - 1);
+            i = close == std::string::npos ? format.size() : close + 1;
+            continue;
+        }
         if (c != 'd' && c != 'm' && c != 'y') {
+            if (parts == 1) {
+                separator += c == '/'   ? regional.date_separator
+                             : c == ':' ? regional.time_separator
+                                        : std::string(1, format[i]);
+            }
             ++i;
             continue;
         }
         for (int k = 0; k < parts; ++k) {
             if (order[k] == c) return false;
         }
-        if (parts == 1) {
-            for (char s : format.substr(first_run_end, i - first_run_end)) {
-                if (s == '/') {
-                    separator += regional.date_separator;
-                } else if (s != '\'' && s != '"') {
-                    separator += s;
-                }
-            }
-        }
         order[parts++] = c;
         while (i < format.size() && LowerAscii(format[i]) == c) ++i;
-        if (parts == 1) first_run_end = i;
     }
     if (parts < 3 || separator.empty()) return false;
 
@@ -280,7 +283,8 @@ bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int
             year += 100;
         }
     }
-    if (!IsValidDate(year, month, day)) return false;
+    // A VT_DATE holds the years 100..9999: an earlier year would come back as another date.
+    if (year < 100 || !IsValidDate(year, month, day)) return false;
     LocalDateTime date;
     date.year = year;
     date.month = month;

@@ -15,7 +15,8 @@ std::string FormatDatePattern(std::string_view pattern, const LocalDateTime& whe
 
 // Reads a date written by the regional short date format: day, month and year in that format's
 // order, separated by its separator, nothing before or after. A year of one or two digits is
-// taken in the century nearest to `current_year`. False when the text is no such date.
+// taken in the century nearest to `current_year`. False when the text is no such date, or a
+// date outside the years 100..9999 that a VT_DATE holds.
 bool ParseShortDate(std::string_view text, const RegionalSettings& regional, int current_year,
                     double& out);
 

@@ -16,6 +16,8 @@ for preset in native asan mingw64 mingw32; do
     echo "=== $preset: tests"
     ctest --preset "$preset" || status=1
 done
+echo "=== fuzz: every target over its corpus, then a short run of each"
+scripts/fuzz-smoke.sh || status=1
 echo "=== package: built twice from two clones and compared, then unpacked and run"
 { scripts/package.sh --check && scripts/test-package.sh; } || status=1
 exit $status

@@ -61,6 +61,17 @@ TEST(Utf8, MalformedInputIsReplacedNotDropped) {
     EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");            // cut short
     EXPECT_EQ(Utf8ToUtf16("\x80z"), u"\uFFFDz");            // stray continuation byte
     EXPECT_EQ(Utf8ToUtf16("\xE2\x82z"), u"\uFFFD\uFFFDz");  // bad continuation
+    // Longer forms than a character needs, surrogates and values past U+10FFFF: one
+    // replacement per byte, so that no tab or line break hides in them.
+    EXPECT_EQ(Utf8ToUtf16("a\xC0\x89"
+                          "b"),
+              u"a\uFFFD\uFFFDb");
+    EXPECT_EQ(Utf8ToUtf16("\xE0\x80\x8A"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xF0\x80\x80\x80"), std::u16string(4, u'\uFFFD'));
+    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), std::u16string(4, u'\uFFFD'));
+    EXPECT_EQ(Cp1251FromUtf8("\xC0\x89"), "??");
+    EXPECT_EQ(Utf8ToUtf16("\xC2\x80\xE0\xA0\x80\xF4\x8F\xBF\xBF"), u"\u0080\u0800\U0010FFFF");
     EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("Ж\U0001F600")), "Ж\U0001F600");
 }
 

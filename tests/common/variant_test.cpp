@@ -175,6 +175,35 @@ TEST(FormatGeneral, FifteenDigitsAndExponentForm) {
     for (const Case& c : cases) EXPECT_EQ(FormatGeneral(c.value, ','), c.expected) << c.value;
 }
 
+// A number beyond the double range is too large or too small by its digits and its exponent
+// together, not by the exponent's sign alone.
+TEST(ParseDecimal, NumbersBeyondTheDoubleRange) {
+    const std::string zeros(400, '0');
+    struct Case {
+        std::string text;
+        double value;
+    };
+    const Case cases[] = {
+        {"1e400", HUGE_VAL},
+        {"-1e400", -HUGE_VAL},
+        {"1e-400", 0},
+        {"1e99999999999999999999", HUGE_VAL},
+        {"1e-99999999999999999999", 0},
+        {"0e99999", 0},
+        {"0," + zeros + "1", 0},  // no exponent, and still too small
+        {"-0," + zeros + "1", 0},
+        {"1" + zeros + "e-5", HUGE_VAL},  // a negative exponent, and still too large
+        {"-1" + zeros + "e-5", -HUGE_VAL},
+        {"0," + zeros + "1e800", HUGE_VAL},
+        {"1" + zeros + "e-800", 0},
+    };
+    for (const Case& c : cases) {
+        double value = -7;
+        EXPECT_TRUE(ParseDecimal(c.text, ',', value)) << c.text.substr(0, 40);
+        EXPECT_EQ(value, c.value) << c.text.substr(0, 40);
+    }
+}
+
 TEST(ParseInt32, DecimalIntegersOnly) {
     struct Case {
         const char* text;

@@ -274,11 +274,21 @@ TEST(ShortDate, ParsedByTheRegionalFormat) {
         {"dd.MM.yyyy", "001.02.2025", 0},
         {"dd.MM.yyyy", "01.02.20256", 0},
         {"M/d/yyyy", "2/1/2025", 0},
+        {"dd.MM.yyyy", "01.01.0100", Day(100, 1, 1)},
+        {"dd.MM.yyyy", "31.12.0099", 0},  // before the years of a VT_DATE
+        // The separator as the format renders it: quoted text is itself, ":" is the time
+        // separator, and letters inside quotes are no fields.
+        {"yyyy'/'MM'/'dd", "2025/02/01", Day(2025, 2, 1)},
+        {"yyyy'/'MM'/'dd", "2025-02-01", 0},
+        {"dd:MM:yyyy", "01^02^2025", Day(2025, 2, 1)},
+        {"dd:MM:yyyy", "01:02:2025", 0},
+        {"dd\"d\"MM\"d\"yyyy", "01d02d2025", Day(2025, 2, 1)},
     };
     for (const DateCase& c : cases) {
         RegionalSettings regional;
         regional.short_date_format = c.format;
         regional.date_separator = "-";
+        regional.time_separator = "^";
         double date = 0;
         EXPECT_EQ(ParseShortDate(c.text, regional, 2025, date), c.date != 0) << c.text;
         if (c.date != 0) {

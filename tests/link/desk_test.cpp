@@ -79,6 +79,7 @@ TEST(DeskPriceList, NamesTheLineOfABadOffer) {
         {"a\tb\tc\td\t-1\t01.01.2027\t1\tz\n", "price"},
         {"a\tb\tc\td\t1\t31.02.2027\t1\tz\n", "use-by date"},
         {"a\tb\tc\td\t1\t2027-01-01\t1\tz\n", "use-by date"},
+        {"a\tb\tc\td\t1\t31.12.0099\t1\tz\n", "use-by date"},
         {"a\tb\tc\td\t1\t01.01.2027\t-3\tz\n", "quantity"},
         {"a\tb\tc\td\t1\t01.01.2027\tmany\tz\n", "quantity"},
         {"\tb\tc\td\t1\t01.01.2027\t1\tz\n", "trade name"},

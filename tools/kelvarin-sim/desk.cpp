@@ -52,6 +52,7 @@ std::string NormalizedPrice(std::string_view text) {
     return digits ? price : std::string{};
 }
 
+// A day of the years 100..9999 that a VT_DATE holds, the only ones the component reads.
 bool ParseDate(std::string_view text, Date& date) {
     const std::vector<std::string_view> parts = Split(text, '.');
     if (parts.size() != 3 || parts[0].size() > 2 || parts[1].size() > 2 || parts[2].size() != 4) {
@@ -60,7 +61,7 @@ bool ParseDate(std::string_view text, Date& date) {
     int32_t d = 0, m = 0, y = 0;
     if (parts[0].empty() || parts[1].empty() || parts[0][0] == ' ' || parts[1][0] == ' ' ||
         parts[2][0] == ' ' || !kv::ParseInt32(parts[0], d) || !kv::ParseInt32(parts[1], m) ||
-        !kv::ParseInt32(parts[2], y) || !kv::IsValidDate(y, m, d)) {
+        !kv::ParseInt32(parts[2], y) || y < 100 || !kv::IsValidDate(y, m, d)) {
         return false;
     }
     date = {y, m, d};

@@ -1,7 +1,6 @@
 #include "tools/kvhost/script.h"
 
 #include <charconv>
-#include <cstdio>
 #include <limits>
 
 namespace kvhost {
@@ -92,7 +91,15 @@ class Reader {
         if (text_[pos_] == '+' || text_[pos_] == '-') ++pos_;
         while (pos_ < text_.size() && !IsSeparator(text_[pos_])) ++pos_;
         std::string_view digits = text_.substr(start, pos_ - start);
-        if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+        // One sign at most, then a digit or the point: from_chars would also read a second
+        // sign, and inf and nan.
+        const bool has_sign = digits.front() == '+' || digits.front() == '-';
+        const std::string_view body = digits.substr(has_sign ? 1 : 0);
+        if (body.empty() ||
+            !(body.front() == '.' || (body.front() >= '0' && body.front() <= '9'))) {
+            Fail("not a number: " + std::string(digits));
+        }
+        if (digits.front() == '+') digits.remove_prefix(1);
         const char* first = digits.data();
         const char* last = digits.data() + digits.size();
         Value value;
@@ -115,26 +122,63 @@ class Reader {
         return value;
     }
 
-    // date(YYYY-MM-DD[ HH:MM[:SS]])
+    // date(YYYY-MM-DD[ HH:MM[:SS]]): digits only in the numbers, blanks only around the date
+    // and between the day and the time.
     Value Date() {
         Expect('(');
         const size_t close = text_.find(')', pos_);
         if (close == std::string_view::npos) Fail("the date has no closing ')'");
-        const std::string inside(text_.substr(pos_, close - pos_));
+        const std::string_view inside = text_.substr(pos_, close - pos_);
         Value value;
         value.kind = Value::Kind::Date;
-        char extra = 0;
-        const int fields =
-            std::sscanf(inside.c_str(), " %d-%d-%d %d:%d:%d %c", &value.year, &value.month,
-                        &value.day, &value.hour, &value.minute, &value.second, &extra);
-        if (fields != 3 && fields != 5 && fields != 6) Fail("a date is date(YYYY-MM-DD HH:MM:SS)");
-        if (value.month < 1 || value.month > 12 || value.day < 1 || value.day > 31 ||
-            value.hour < 0 || value.hour > 23 || value.minute < 0 || value.minute > 59 ||
-            value.second < 0 || value.second > 59) {
-            Fail("not a date: " + inside);
+        if (!DateFields(inside, value)) Fail("a date is date(YYYY-MM-DD HH:MM:SS)");
+        // A VT_DATE holds the years 100 to 9999.
+        if (value.year < 100 || value.year > 9999 || value.month < 1 || value.month > 12 ||
+            value.day < 1 || value.day > DaysInMonth(value.year, value.month) || value.hour > 23 ||
+            value.minute > 59 || value.second > 59) {
+            Fail("not a date: " + std::string(inside));
         }
         pos_ = close + 1;
         return value;
+    }
+
+    static bool DateFields(std::string_view text, Value& value) {
+        size_t i = 0;
+        auto blanks = [&] {
+            const size_t start = i;
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+            return i > start;
+        };
+        auto number = [&](size_t most_digits, int& out) {
+            const size_t start = i;
+            out = 0;
+            while (i < text.size() && i - start < most_digits && text[i] >= '0' && text[i] <= '9') {
+                out = out * 10 + (text[i++] - '0');
+            }
+            return i > start && (i >= text.size() || text[i] < '0' || text[i] > '9');
+        };
+        auto take = [&](char c) {
+            if (i >= text.size() || text[i] != c) return false;
+            ++i;
+            return true;
+        };
+        blanks();
+        if (!number(4, value.year) || !take('-') || !number(2, value.month) || !take('-') ||
+            !number(2, value.day)) {
+            return false;
+        }
+        if (blanks() && i < text.size()) {
+            if (!number(2, value.hour) || !take(':') || !number(2, value.minute)) return false;
+            if (take(':') && !number(2, value.second)) return false;
+            blanks();
+        }
+        return i == text.size();
+    }
+
+    static int DaysInMonth(int year, int month) {
+        static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+        return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
     }
 
     std::string_view text_;
