@@ -227,7 +227,7 @@ void DesktopGroup() {
          Healthy({"Timeout=400"}),
          Desktop::Silent,
          5,
-         {"CountPositionInZakaz got no answer within Timeout (400 ms"}},
+         {"the request CountPositionInZakaz got no answer within Timeout (400 ms"}},
     });
 }
 

@@ -118,8 +118,8 @@ std::wstring SystemText(DWORD error) {
     return text;
 }
 
-// "error 193 ERROR_BAD_EXE_FORMAT: <system text>"
-std::wstring ErrorCodeText(DWORD error) {
+// "error 193 ERROR_BAD_EXE_FORMAT: <the system's text>"
+std::wstring ErrorCodeText(const Report& r, DWORD error) {
     const wchar_t* name = nullptr;
     switch (error) {
         case ERROR_FILE_NOT_FOUND:
@@ -146,7 +146,7 @@ std::wstring ErrorCodeText(DWORD error) {
         default:
             break;
     }
-    std::wstring text = L"error " + std::to_wstring(error);
+    std::wstring text = r.Say({"ошибка ", "error "}) + std::to_wstring(error);
     if (name != nullptr) text += std::wstring(L" ") + name;
     const std::wstring system = SystemText(error);
     return system.empty() ? text : text + L": " + system;
@@ -340,7 +340,7 @@ void CheckRegistration(Report& r, const std::wstring& prog_id) {
                       "KelvarinVK.dll; check it with the 32-bit kvhost (build mingw32)"},
                      {std::to_wstring(dll_bits), own}));
     } else {
-        r.Ok(r.Say({"DLL {1}-битная, как kvhost", "the DLL is {1}-bit, as kvhost is"},
+        r.Ok(r.Say({"DLL {1}-битная, как и kvhost", "the DLL is {1}-bit, as kvhost is"},
                    {std::to_wstring(dll_bits)}));
     }
 }
@@ -449,7 +449,7 @@ void CheckObject(Report& r, AddIn& addin, const CheckOptions& options) {
             cause = r.Say({"класс не зарегистрирован (см. группу 1)",
                            "the class is not registered (see group 1)"});
         } else if (HRESULT_FACILITY(created.result) == FACILITY_WIN32) {
-            cause = ErrorCodeText(HRESULT_CODE(created.result));
+            cause = ErrorCodeText(r, HRESULT_CODE(created.result));
         } else {
             cause = SystemText(static_cast<DWORD>(created.result));
         }
@@ -571,10 +571,11 @@ bool CheckClientLibrary(Report& r, AddIn& addin) {
             cause = r.Say({"система отказала в загрузке", "the system refused to load it"});
         }
         r.Fail(r.Say({"{1} не загружается ({2}): {3}", "{1} cannot be loaded ({2}): {3}"},
-                     {name, ErrorCodeText(probe.os_error), cause}));
+                     {name, ErrorCodeText(r, probe.os_error), cause}));
         return false;
     }
-    r.Ok(r.Say({"{1} загружена: {2}", "{1} was loaded: {2}"}, {name, FromAnsi(probe.file)}));
+    r.Ok(r.Say({"библиотека {1} загружена: {2}", "{1} was loaded: {2}"},
+               {name, FromAnsi(probe.file)}));
     if (probe.missing.empty()) {
         r.Ok(r.Say({"все нужные точки входа на месте (isc_attach_database, ..., fb_interpret)",
                     "every entry point needed is there (isc_attach_database, ..., fb_interpret)"}));
@@ -720,7 +721,7 @@ void CheckDesktop(Report& r, AddIn& addin) {
                             "с другими правами",
                             "the shared block {1} cannot be opened ({2}): the desktop application "
                             "runs with other rights"},
-                           {block_name, ErrorCodeText(error)}));
+                           {block_name, ErrorCodeText(r, error)}));
         r.Skip(r.Say({"окно в поле 2: нет блока", "the window in field 2: there is no block"}));
         r.Skip(r.Say({"запрос: нет блока", "the request: there is no block"}));
         return;
@@ -785,23 +786,24 @@ void CheckDesktop(Report& r, AddIn& addin) {
     std::swprintf(elapsed, 32, L"%.1f", ms);
     const std::wstring errors = addin.TakeErrors();
     if (count && *count >= 0 && errors.empty()) {
-        r.Ok(r.Say({"КоличествоПозицийВТекущейЗаявке ответил за {1} мс (Таймаут {2} мс): строк в "
-                    "текущем заказе {3}",
-                    "CountPositionInZakaz was answered in {1} ms (Timeout {2} ms): lines in the "
-                    "current order {3}"},
+        r.Ok(r.Say({"запрос КоличествоПозицийВТекущейЗаявке: ответ за {1} мс (Таймаут {2} мс), "
+                    "строк в текущем заказе: {3}",
+                    "the request CountPositionInZakaz: answered in {1} ms (Timeout {2} ms), lines "
+                    "in the current order: {3}"},
                    {elapsed, timeout, std::to_wstring(*count)}));
     } else if (count && *count == -3) {
-        r.Fail(r.Say({"КоличествоПозицийВТекущейЗаявке без ответа за Таймаут ({1} мс; прошло {2} "
-                      "мс): программа занята, зависла или не отвечает. Увеличьте Таймаут "
-                      "(--set Таймаут=3000, как в конфигурации) или перезапустите программу",
-                      "CountPositionInZakaz got no answer within Timeout ({1} ms; {2} ms "
-                      "passed): the application is busy, hung or does not answer. Raise Timeout "
-                      "(--set Timeout=3000, as the configuration does) or restart the "
-                      "application"},
-                     {timeout, elapsed}));
+        r.Fail(r.Say(
+            {"запрос КоличествоПозицийВТекущейЗаявке: нет ответа за Таймаут ({1} мс; "
+             "прошло {2} мс): программа занята, зависла или не отвечает. Увеличьте Таймаут "
+             "(--set Таймаут=3000, как в конфигурации) или перезапустите программу",
+             "the request CountPositionInZakaz got no answer within Timeout ({1} ms; "
+             "{2} ms passed): the application is busy, hung or does not answer. Raise Timeout "
+             "(--set Timeout=3000, as the configuration does) or restart the "
+             "application"},
+            {timeout, elapsed}));
     } else {
-        r.Fail(r.Say({"КоличествоПозицийВТекущейЗаявке вернул {1}: {2}",
-                      "CountPositionInZakaz returned {1}: {2}"},
+        r.Fail(r.Say({"запрос КоличествоПозицийВТекущейЗаявке вернул {1}: {2}",
+                      "the request CountPositionInZakaz returned {1}: {2}"},
                      {count ? std::to_wstring(*count) : L"-", errors}));
     }
 }
