@@ -40,7 +40,9 @@ kv::fb::Status CountedPrepare(kv::fb::Status* status, kv::fb::Handle* transactio
 
 class CountingLoader final : public kv::LibraryLoader {
   public:
-    void* Open(const std::string& name) override { return kv::backend::Libraries().Open(name); }
+    void* Open(const std::string& name, uint32_t& os_error) override {
+        return kv::backend::Libraries().Open(name, os_error);
+    }
     void* Symbol(void* library, const char* name) override {
         void* real = kv::backend::Libraries().Symbol(library, name);
         if (real == nullptr || std::string(name) != "isc_dsql_prepare") return real;
@@ -48,6 +50,7 @@ class CountingLoader final : public kv::LibraryLoader {
         return reinterpret_cast<void*>(&CountedPrepare);
     }
     void Close(void* library) override { kv::backend::Libraries().Close(library); }
+    std::string FileOf(void* library) override { return kv::backend::Libraries().FileOf(library); }
 };
 
 // A window with a real timer, run by the benchmark's own loop instead of a message loop.

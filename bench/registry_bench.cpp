@@ -36,7 +36,9 @@ kv::fb::Status CountedFetch(kv::fb::Status* status, kv::fb::Handle* statement,
 
 class CountingLoader final : public kv::LibraryLoader {
   public:
-    void* Open(const std::string& name) override { return kv::backend::Libraries().Open(name); }
+    void* Open(const std::string& name, uint32_t& os_error) override {
+        return kv::backend::Libraries().Open(name, os_error);
+    }
     void* Symbol(void* library, const char* name) override {
         void* real = kv::backend::Libraries().Symbol(library, name);
         if (real == nullptr || std::string(name) != "isc_dsql_fetch") return real;
@@ -44,6 +46,7 @@ class CountingLoader final : public kv::LibraryLoader {
         return reinterpret_cast<void*>(&CountedFetch);
     }
     void Close(void* library) override { kv::backend::Libraries().Close(library); }
+    std::string FileOf(void* library) override { return kv::backend::Libraries().FileOf(library); }
 };
 
 std::string Condition(const std::string& word) {

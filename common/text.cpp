@@ -157,6 +157,27 @@ std::string Utf8FromCp1251(std::string_view cp1251) {
     return Utf16ToUtf8(Cp1251Codec().ToUtf16(cp1251));
 }
 
+std::string EscapeControls(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (c == '\t') {
+            shown += "\\t";
+        } else if (c == '\\') {
+            shown += "\\\\";
+        } else if (b < 32 || b == 127) {
+            shown += "\\x";
+            shown.push_back(kHex[b >> 4]);
+            shown.push_back(kHex[b & 15]);
+        } else {
+            shown.push_back(c);
+        }
+    }
+    return shown;
+}
+
 std::string TrimControl(std::string_view text) {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= 32; };
     while (!text.empty() && blank(text.front())) text.remove_prefix(1);

@@ -28,6 +28,11 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 std::string Cp1251FromUtf8(std::string_view utf8);
 std::string Utf8FromCp1251(std::string_view cp1251);
 
+// A text on one line for a log: tabs as \t, backslashes as \\, other control characters
+// (codes 0 to 31 and 127) as \xNN; every other byte stays, so UTF-8 and ANSI text stay what
+// they are.
+std::string EscapeControls(std::string_view text);
+
 // Removes leading and trailing characters with codes 0 to 32 (blanks and control characters).
 std::string TrimControl(std::string_view text);
 

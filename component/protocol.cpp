@@ -138,7 +138,9 @@ int32_t Protocol::CallAsFunc(int32_t number, Variant& result, const ParamSource*
 }
 
 void Protocol::ReportError(std::string_view ansi_text) {
-    if (TrimControl(ansi_text).empty() || errors_ == nullptr) return;
+    if (TrimControl(ansi_text).empty()) return;
+    if (vk_.trace().On()) vk_.trace().Write("error", {{"text", std::string(ansi_text)}});
+    if (errors_ == nullptr) return;
     ErrorRecord record;
     record.source = u"KelvarinVK";
     record.description = platform_.codec.ToUtf16(ansi_text);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/variant.h"
+#include "component/trace.h"
 #include "platform/platform.h"
 
 namespace kv {
@@ -56,6 +57,8 @@ class T_vk_object {
     int32_t GetIntegerParam(int n);
 
     Platform& platform() { return platform_; }
+    // The user's request trace, as it was set when the object was made.
+    Trace& trace() { return trace_; }
     const ValueFormats& formats() const { return formats_; }
     // The user's regional settings as the component sees them.
     const RegionalSettings& regional() const { return platform_.regional.Settings(); }
@@ -114,6 +117,7 @@ class T_vk_object {
     Platform& platform_;
     const MethodBodies& methods_;
     Formats formats_{*this};
+    Trace trace_{platform_};
 };
 
 }  // namespace kv

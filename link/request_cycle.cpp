@@ -98,14 +98,16 @@ void RequestCycle::EndTurn() {
     has_turn_ = false;
 }
 
-std::string RequestCycle::Text() const {
-    if (view_.data == nullptr) return {};
-    const void* zero = std::memchr(view_.data, 0, view_.size);
+std::string BlockText(const DesktopChannel::View& view) {
+    if (view.data == nullptr) return {};
+    const void* zero = std::memchr(view.data, 0, view.size);
     const size_t length = zero != nullptr
-                              ? static_cast<size_t>(static_cast<const char*>(zero) - view_.data)
-                              : view_.size;
-    return std::string(view_.data, length);
+                              ? static_cast<size_t>(static_cast<const char*>(zero) - view.data)
+                              : view.size;
+    return std::string(view.data, length);
 }
+
+std::string RequestCycle::Text() const { return BlockText(view_); }
 
 void RequestCycle::Write(std::string_view request) {
     const size_t needed = request.size() + 1;  // with its zero byte

@@ -36,6 +36,9 @@ std::string_view HandleFieldOf(std::string_view block_text);
 // The status field of an answer read as an integer; -1 (pending) when it is not a number.
 int32_t StatusOf(std::string_view block_text);
 
+// The text of a mapped block: up to its first zero byte, or to its end without one.
+std::string BlockText(const DesktopChannel::View& view);
+
 class RequestCycle {
   public:
     // Step 1: PriceID becomes -1.

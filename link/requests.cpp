@@ -5,12 +5,14 @@
 
 #include <cmath>
 #include <span>
+#include <vector>
 
 #include "common/datetime.h"
 #include "common/fields.h"
 #include "common/text.h"
 #include "common/variant.h"
 #include "component/date_pattern.h"
+#include "component/trace.h"
 #include "component/vk_object.h"
 #include "link/messages.h"
 #include "link/request_cycle.h"
@@ -55,6 +57,7 @@ constexpr FailureRules kStatusEverywhere{-1, -2, -2, -3};
 using AnswerReader = int32_t (*)(T_vk_object& vk, std::string_view answer, int32_t status);
 
 struct RequestSpec {
+    const char* method;             // the English name, for the trace
     std::span<const Field> layout;  // fields joined by tabs
     bool ends_with_tab;
     uint32_t message;
@@ -127,37 +130,42 @@ constexpr Field kAutoOrderFile[] = {F::Pending, F::FileWithZakaz};
 constexpr Field kPoint[] = {F::Pending, F::HandleField, F::PointName};
 constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
 
-// Columns: text layout, text ends with a tab, message, wParam, lParam, waits for the answer,
-// takes the file parameter, answer reader, {result when the block cannot be opened, result and
-// PriceID when it cannot be mapped, PriceID on a timeout}, the answer covers the window.
+// Columns: method, text layout, text ends with a tab, message, wParam, lParam, waits for the
+// answer, takes the file parameter, answer reader, {result when the block cannot be opened,
+// result and PriceID when it cannot be mapped, PriceID on a timeout}, the answer covers the
+// window.
 // clang-format off
-constexpr RequestSpec kUseAutozakaz{kPosition, false, M::UseAutozakaz, Arg::Param0, Arg::Zero,
-                                    false, false, nullptr, {0, 0, -2, -3 /* never waits */}};
-constexpr RequestSpec kPreparePrice{kPosition, false, M::PreparePrice, Arg::Zero, Arg::Zero,
-                                    true, false, ReadStatus, {0, 0, -2, -3}};
-constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, M::ClearCurrentZakaz,
-                                         Arg::Zero, Arg::Zero, true, false, ReadStatus,
-                                         kStatusEverywhere};
-constexpr RequestSpec kClearAutoZakaz{kPositionAtPoint, false, M::ClearAutoZakaz, Arg::Zero,
-                                      Arg::Zero, true, false, ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kCountPositionInZakaz{kPositionAtPoint, false, M::CountPositionInZakaz,
-                                            Arg::Zero, Arg::Zero, true, false, ReadStatus,
-                                            kStatusEverywhere};
-constexpr RequestSpec kZakazInArhive{kHandleOnly, false, M::ZakazInArhive, Arg::Zero, Arg::Zero,
-                                     true, false, ReadStatus, {0, 0, -2, -1}};
-constexpr RequestSpec kSelectPositionFromZakaz{kHandleOnly, true, M::SelectPositionFromZakaz,
-                                               Arg::Param0, Arg::Zero, true, false, ReadStatus,
-                                               {-1, -2, -1, -1}};
-constexpr RequestSpec kGetPosition{kPoint, false, M::GetPosition, Arg::Zero, Arg::Zero, true,
-                                   false, ReadStatus, {-1, -2, -1, -1}};
-constexpr RequestSpec kFindPosition{kPositionSought, false, M::FindPosition, Arg::Param0,
-                                    Arg::Param1, true, false, ReadFoundPosition,
+constexpr RequestSpec kUseAutozakaz{"UseAutozakaz", kPosition, false, M::UseAutozakaz,
+                                    Arg::Param0, Arg::Zero, false, false, nullptr,
+                                    {0, 0, -2, -3 /* never waits */}};
+constexpr RequestSpec kPreparePrice{"PreparePrice", kPosition, false, M::PreparePrice, Arg::Zero,
+                                    Arg::Zero, true, false, ReadStatus, {0, 0, -2, -3}};
+constexpr RequestSpec kClearCurrentZakaz{"ClearCurrentZakaz", kPositionAtPoint, false,
+                                         M::ClearCurrentZakaz, Arg::Zero, Arg::Zero, true, false,
+                                         ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kClearAutoZakaz{"ClearAutoZakaz", kPositionAtPoint, false,
+                                      M::ClearAutoZakaz, Arg::Zero, Arg::Zero, true, false,
+                                      ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kCountPositionInZakaz{"CountPositionInZakaz", kPositionAtPoint, false,
+                                            M::CountPositionInZakaz, Arg::Zero, Arg::Zero, true,
+                                            false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kZakazInArhive{"ZakazInArhive", kHandleOnly, false, M::ZakazInArhive,
+                                     Arg::Zero, Arg::Zero, true, false, ReadStatus,
+                                     {0, 0, -2, -1}};
+constexpr RequestSpec kSelectPositionFromZakaz{"SelectPositionFromZakaz", kHandleOnly, true,
+                                               M::SelectPositionFromZakaz, Arg::Param0, Arg::Zero,
+                                               true, false, ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kGetPosition{"GetPosition", kPoint, false, M::GetPosition, Arg::Zero,
+                                   Arg::Zero, true, false, ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kFindPosition{"FindPosition", kPositionSought, false, M::FindPosition,
+                                    Arg::Param0, Arg::Param1, true, false, ReadFoundPosition,
                                     kStatusEverywhere};
-constexpr RequestSpec kFindPacket{kPacket, true, M::FindPacket, Arg::PacketCount, Arg::Zero, true,
-                                  false, ReadPacketAnswer, kStatusEverywhere, true};
-constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, M::FindAutoZakazFromFile,
-                                             Arg::PacketCount, Arg::Zero, true, true, ReadDone,
-                                             kStatusEverywhere};
+constexpr RequestSpec kFindPacket{"FindPacket", kPacket, true, M::FindPacket, Arg::PacketCount,
+                                  Arg::Zero, true, false, ReadPacketAnswer, kStatusEverywhere,
+                                  true};
+constexpr RequestSpec kFindAutoZakazFromFile{"FindAutoZakazFromFile", kAutoOrderFile, true,
+                                             M::FindAutoZakazFromFile, Arg::PacketCount,
+                                             Arg::Zero, true, true, ReadDone, kStatusEverywhere};
 // clang-format on
 
 std::string FieldText(T_vk_object& vk, Field field, std::string_view handle_field) {
@@ -223,6 +231,17 @@ int32_t Fetch(T_vk_object& vk, Arg arg) {
     return 0;
 }
 
+// What the trace tells of one request, filled in as the request goes.
+struct RequestRecord {
+    const char* outcome = "error";  // what ended the request; "error" when it raised one
+    bool sent = false;
+    int32_t wparam = 0;
+    int32_t lparam = 0;
+    std::string text;
+    bool answered = false;
+    std::string answer;
+};
+
 // The result of a request whose wait for its turn or its answer ended without an answer.
 int32_t Unanswered(T_vk_object& vk, const RequestSpec& spec, WaitOutcome outcome) {
     if (outcome == WaitOutcome::Stopped) return 0;
@@ -230,52 +249,115 @@ int32_t Unanswered(T_vk_object& vk, const RequestSpec& spec, WaitOutcome outcome
     return -3;
 }
 
-// Cycle steps 4 to 10 on an open and mapped block; returns the method's result.
-int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle) {
+const char* Ending(WaitOutcome outcome, const char* timed_out) {
+    return outcome == WaitOutcome::Stopped ? "stopped" : timed_out;
+}
+
+// Cycle steps 4 to 10 on an open and mapped block; returns the method's result. `record` is
+// null when the trace is off, so that an untraced request copies nothing for it.
+int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle,
+                 RequestRecord* record) {
     if (spec.takes_file_parameter) {
         // Taken before the window is tested: the path is kept even when nobody answers.
         std::string path = vk.GetStringParam(0);
         if (!path.empty()) vk.FileWithZakaz = std::move(path);
     }
     if (const WaitOutcome turn = cycle.TakeTurn(); turn != WaitOutcome::Done) {
+        if (record != nullptr) record->outcome = Ending(turn, "no turn in time");
         return Unanswered(vk, spec, turn);
     }
     const std::string block_text = cycle.Text();
     const std::string_view handle_field = HandleFieldOf(block_text);
     const int32_t window = WindowOf(handle_field);
-    if (window == 0) return 0;  // the desktop application is absent: nothing written or sent
+    if (window == 0) {  // the desktop application is absent: nothing written or sent
+        if (record != nullptr) record->outcome = "no window";
+        return 0;
+    }
 
-    cycle.Write(RequestText(vk, spec, handle_field));
+    std::string text = RequestText(vk, spec, handle_field);
+    cycle.Write(text);
     const int32_t lparam = Fetch(vk, spec.lparam);  // parameter 1 is read before parameter 0
     const int32_t wparam = Fetch(vk, spec.wparam);
+    if (record != nullptr) {
+        record->sent = true;
+        record->wparam = wparam;
+        record->lparam = lparam;
+        record->text = std::move(text);
+    }
     cycle.Send(window, spec.message, wparam, lparam);
     if (!spec.waits) {
         cycle.EndTurn();
+        if (record != nullptr) record->outcome = "sent";
         return 1;
     }
 
     std::string answer;
     if (const WaitOutcome wait = cycle.Wait(answer); wait != WaitOutcome::Done) {
+        if (record != nullptr) record->outcome = Ending(wait, "no answer in time");
         return Unanswered(vk, spec, wait);
     }
     if (spec.answer_covers_window) cycle.AwaitWindow(window);
+    if (record != nullptr) {
+        record->outcome = "answered";
+        record->answered = true;
+        record->answer = answer;
+    }
     return spec.read_answer(vk, answer, StatusOf(answer));
 }
 
+// The whole cycle; the block is released before the result is returned.
+int32_t Cycle(T_vk_object& vk, const RequestSpec& spec, RequestRecord* record) {
+    RequestCycle cycle(vk);
+    if (!cycle.OpenBlock()) {
+        if (record != nullptr) record->outcome = "block not opened";
+        return spec.failures.open_failed_result;
+    }
+    if (!cycle.MapView()) {
+        if (record != nullptr) record->outcome = "block not mapped";
+        vk.PriceID = spec.failures.map_failed_price_id;
+        return spec.failures.map_failed_result;
+    }
+    return Exchange(vk, spec, cycle, record);
+}
+
+// One line per request: what was sent, what came back, how long it took and what the
+// method answers; `result` is null when the request raised an error.
+void TraceRequest(T_vk_object& vk, const RequestSpec& spec, const RequestRecord& record,
+                  uint32_t milliseconds, const int32_t* result) {
+    std::vector<TraceField> fields = {{"method", spec.method},
+                                      {"message", std::to_string(spec.message)}};
+    if (record.sent) {
+        fields.push_back({"wParam", std::to_string(record.wparam)});
+        fields.push_back({"lParam", std::to_string(record.lparam)});
+        fields.push_back({"text", record.text});
+    }
+    if (record.answered) {
+        fields.push_back({"answer", record.answer});
+        fields.push_back({"status", std::to_string(StatusOf(record.answer))});
+    }
+    fields.push_back({"ms", std::to_string(milliseconds)});
+    if (result != nullptr) fields.push_back({"result", std::to_string(*result)});
+    fields.push_back({"outcome", record.outcome});
+    vk.trace().Write("request", fields);
+}
+
 void RunRequest(T_vk_object& vk, const RequestSpec& spec) {
+    Trace& trace = vk.trace();
+    if (!trace.On()) {
+        vk.ResultValue = Variant::Int32(Cycle(vk, spec, nullptr));
+        return;
+    }
+    RequestRecord record;
+    const uint32_t start = trace.Ticks();
     int32_t result = 0;
-    {
-        RequestCycle cycle(vk);
-        if (!cycle.OpenBlock()) {
-            result = spec.failures.open_failed_result;
-        } else if (!cycle.MapView()) {
-            result = spec.failures.map_failed_result;
-            vk.PriceID = spec.failures.map_failed_price_id;
-        } else {
-            result = Exchange(vk, spec, cycle);
-        }
+    try {
+        result = Cycle(vk, spec, &record);
+    } catch (...) {
+        TraceRequest(vk, spec, record, trace.Ticks() - start, nullptr);
+        throw;
     }
     vk.ResultValue = Variant::Int32(result);
+    TraceRequest(vk, spec, record, trace.Ticks() - start, &result);
 }
 
 }  // namespace

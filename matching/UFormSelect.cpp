@@ -60,8 +60,8 @@ std::string WordCondition(std::string_view cleaned) {
     return condition;
 }
 
-TfrmSelect::TfrmSelect(DialogToolkit& toolkit, LibraryLoader& libraries)
-    : registry_(libraries), window_(toolkit.CreateSelectDialog(*this)) {
+TfrmSelect::TfrmSelect(DialogToolkit& toolkit, LibraryLoader& libraries, Trace& trace)
+    : registry_(libraries, trace), window_(toolkit.CreateSelectDialog(*this)) {
     window_->EnableConfirm(apply_enabled_);
 }
 

@@ -29,8 +29,9 @@ class TfrmSelect final : private SelectDialogEvents {
     // How much of the drug name becomes the initial filter.
     static constexpr size_t kInitialFilterLength = 10;
 
-    // The dialog with its connection objects, not yet visible.
-    TfrmSelect(DialogToolkit& toolkit, LibraryLoader& libraries);
+    // The dialog with its connection objects, not yet visible; `trace` receives the
+    // connection's statements.
+    TfrmSelect(DialogToolkit& toolkit, LibraryLoader& libraries, Trace& trace = Trace::Off());
     ~TfrmSelect();
     TfrmSelect(const TfrmSelect&) = delete;
     TfrmSelect& operator=(const TfrmSelect&) = delete;

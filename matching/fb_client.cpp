@@ -1,34 +1,51 @@
 #include "matching/fb_client.h"
 
-#include "common/error.h"
+#include <type_traits>
 
 namespace kv {
 namespace {
 
-template <typename Fn>
-bool Resolve(LibraryLoader& loader, void* library, const char* name, Fn& entry) {
-    entry = reinterpret_cast<Fn>(loader.Symbol(library, name));
-    return entry != nullptr;
+// Stores a resolved entry point in its member, in the member's own type.
+template <auto Member>
+void Bind(FbClient& client, void* entry) {
+    using Fn = std::remove_reference_t<decltype(client.*Member)>;
+    client.*Member = reinterpret_cast<Fn>(entry);
 }
+
+struct EntryPoint {
+    const char* name;
+    void (*bind)(FbClient&, void*);
+};
+
+// Every entry point the connection calls, in the order they are resolved.
+constexpr EntryPoint kEntryPoints[] = {
+    {"isc_attach_database", Bind<&FbClient::attach_database>},
+    {"isc_detach_database", Bind<&FbClient::detach_database>},
+    {"isc_start_multiple", Bind<&FbClient::start_multiple>},
+    {"isc_rollback_transaction", Bind<&FbClient::rollback_transaction>},
+    {"isc_dsql_alloc_statement2", Bind<&FbClient::alloc_statement2>},
+    {"isc_dsql_prepare", Bind<&FbClient::prepare>},
+    {"isc_dsql_describe", Bind<&FbClient::describe>},
+    {"isc_dsql_describe_bind", Bind<&FbClient::describe_bind>},
+    {"isc_dsql_execute", Bind<&FbClient::execute>},
+    {"isc_dsql_fetch", Bind<&FbClient::fetch>},
+    {"isc_dsql_free_statement", Bind<&FbClient::free_statement>},
+    {"fb_interpret", Bind<&FbClient::interpret>},
+};
 
 }  // namespace
 
 FbClient::FbClient(LibraryLoader& loader, const std::string& file_name)
     : loader_(loader), file_name_(file_name) {
-    library_ = loader_.Open(file_name_);
-    const bool complete =
-        library_ != nullptr && Resolve(loader_, library_, "isc_attach_database", attach_database) &&
-        Resolve(loader_, library_, "isc_detach_database", detach_database) &&
-        Resolve(loader_, library_, "isc_start_multiple", start_multiple) &&
-        Resolve(loader_, library_, "isc_rollback_transaction", rollback_transaction) &&
-        Resolve(loader_, library_, "isc_dsql_alloc_statement2", alloc_statement2) &&
-        Resolve(loader_, library_, "isc_dsql_prepare", prepare) &&
-        Resolve(loader_, library_, "isc_dsql_describe", describe) &&
-        Resolve(loader_, library_, "isc_dsql_describe_bind", describe_bind) &&
-        Resolve(loader_, library_, "isc_dsql_execute", execute) &&
-        Resolve(loader_, library_, "isc_dsql_fetch", fetch) &&
-        Resolve(loader_, library_, "isc_dsql_free_statement", free_statement) &&
-        Resolve(loader_, library_, "fb_interpret", interpret);
+    uint32_t os_error = 0;
+    library_ = loader_.Open(file_name_, os_error);
+    bool complete = library_ != nullptr;
+    for (const EntryPoint& entry : kEntryPoints) {
+        if (!complete) break;
+        void* found = loader_.Symbol(library_, entry.name);
+        entry.bind(*this, found);
+        complete = found != nullptr;
+    }
     if (!complete) {
         // A library without the entry points is as unusable as one that is not there.
         if (library_ != nullptr) loader_.Close(library_);
@@ -37,6 +54,19 @@ FbClient::FbClient(LibraryLoader& loader, const std::string& file_name)
 }
 
 FbClient::~FbClient() { loader_.Close(library_); }
+
+ClientLibraryProbe FbClient::Probe(LibraryLoader& loader, const std::string& file_name) {
+    ClientLibraryProbe probe;
+    void* library = loader.Open(file_name, probe.os_error);
+    if (library == nullptr) return probe;
+    probe.loaded = true;
+    probe.file = loader.FileOf(library);
+    for (const EntryPoint& entry : kEntryPoints) {
+        if (loader.Symbol(library, entry.name) == nullptr) probe.missing.push_back(entry.name);
+    }
+    loader.Close(library);
+    return probe;
+}
 
 std::string FbClient::Message(const fb::Status* status) const {
     std::string text;
@@ -52,7 +82,7 @@ std::string FbClient::Message(const fb::Status* status) const {
 }
 
 void FbClient::Check(const fb::Status* status) const {
-    if (Failed(status)) throw Error(Message(status));
+    if (Failed(status)) throw DatabaseError(Message(status), status[1]);
 }
 
 }  // namespace kv

@@ -1,12 +1,34 @@
 #pragma once
 // The Firebird client library, loaded at run time by file name, with its entry points resolved
 // once per load.
+#include <cstdint>
 #include <string>
+#include <vector>
 
+#include "common/error.h"
 #include "matching/fb_api.h"
 #include "platform/platform.h"
 
 namespace kv {
+
+// An error that the client library reported: its own text, and the first error code of the
+// status vector, by which a check can tell a missing file from a refused login.
+class DatabaseError : public Error {
+  public:
+    DatabaseError(const std::string& message, fb::Status code) : Error(message), code_(code) {}
+    fb::Status code() const { return code_; }
+
+  private:
+    fb::Status code_;
+};
+
+// What loading a client library finds, for an installation check; nothing stays loaded.
+struct ClientLibraryProbe {
+    bool loaded = false;
+    uint32_t os_error = 0;             // the system's reason when it was not loaded
+    std::string file;                  // the file the system loaded
+    std::vector<std::string> missing;  // the entry points it lacks
+};
 
 class FbClient {
   public:
@@ -17,9 +39,13 @@ class FbClient {
     FbClient(const FbClient&) = delete;
     FbClient& operator=(const FbClient&) = delete;
 
+    // Loads `file_name` as the constructor does and says what it found.
+    static ClientLibraryProbe Probe(LibraryLoader& loader, const std::string& file_name);
+
     const std::string& FileName() const { return file_name_; }
 
-    // Throws kv::Error with the library's own text for a status vector that reports an error.
+    // Throws DatabaseError with the library's own text for a status vector that reports an
+    // error.
     void Check(const fb::Status* status) const;
     // The library's text for the error of a status vector, one message per line.
     std::string Message(const fb::Status* status) const;

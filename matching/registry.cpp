@@ -22,6 +22,8 @@ namespace {
 constexpr std::string_view kLowerTradeName =
     "lower(trim(rn.trade_name) || ' ' || trim(rn.full_form_name))";
 
+constexpr std::string_view kRegistryTable = "tbl_reestr_names";
+
 // The registry query, line by line. The filter line (kFilterLine) is what the dialog replaces;
 // the condition line ends with "and" for it.
 const std::vector<std::string>& StatementLines() {
@@ -33,7 +35,7 @@ const std::vector<std::string>& StatementLines() {
         "  " + std::string(kLowerTradeName) + " as lower_trade_name,",
         "  rn.fabr_name,",
         "  lower(rn.fabr_name) as lower_fabr_name",
-        "from tbl_reestr_names rn",
+        "from " + std::string(kRegistryTable) + " rn",
         "",
         "where rn.trade_name_id>0 and rn.fabr_name_id>0 and",
         "    " + RegistryConnection::NameContains(":tname"),
@@ -141,9 +143,27 @@ T Load(const char* data) {
     return value;
 }
 
+// Drops a statement of its own however the code that uses it ends.
+class StatementGuard {
+  public:
+    explicit StatementGuard(const FbClient& client) : client_(client) {}
+    ~StatementGuard() {
+        if (handle == 0) return;
+        fb::StatusVector status{};
+        client_.free_statement(status, &handle, fb::kDsqlDrop);
+    }
+    StatementGuard(const StatementGuard&) = delete;
+    StatementGuard& operator=(const StatementGuard&) = delete;
+    fb::Handle handle = 0;
+
+  private:
+    const FbClient& client_;
+};
+
 }  // namespace
 
-RegistryConnection::RegistryConnection(LibraryLoader& libraries) : libraries_(libraries) {
+RegistryConnection::RegistryConnection(LibraryLoader& libraries, Trace& trace)
+    : libraries_(libraries), trace_(trace) {
     SQLSelList.lines = StatementLines();
 }
 
@@ -182,11 +202,22 @@ void RegistryConnection::Attach() {
     }
     if (DB.name.empty()) throw Error("Database name is missing.");
     const std::string items = AttachItems();
+    const uint32_t start = trace_.Ticks();
     fb::StatusVector status{};
     // Length 0: the name is zero-terminated, so a path of any length passes unchanged.
     client_->attach_database(status, 0, DB.name.c_str(), &DB.handle,
                              static_cast<short>(items.size()), items.data());
     if (Failed(status)) DB.handle = 0;
+    if (trace_.On()) {
+        // The password itself never goes into the trace: only whether one is sent.
+        trace_.Write("attach", {{"database", DB.name},
+                                {"user", DB.user_name},
+                                {"password", DB.password.empty() ? "" : "***"},
+                                {"role", DB.role},
+                                {"library", DB.client_library},
+                                {"ms", std::to_string(trace_.Ticks() - start)},
+                                {"outcome", Failed(status) ? "failed" : "attached"}});
+    }
     Check(status);
 }
 
@@ -240,6 +271,8 @@ void RegistryConnection::Open() {
     if (IsOpen()) return;
     if (!InTransaction()) throw Error("The transaction is not active.");
     const std::string sql = JoinLines(true);
+    const uint32_t start = trace_.Ticks();
+    if (trace_.On()) SQLSelList.traced_sql = sql;
     try {
         fb::StatusVector status{};
         client_->alloc_statement2(status, &DB.handle, &SQLSelList.handle);
@@ -253,6 +286,7 @@ void RegistryConnection::Open() {
         Describe();
         Execute();
         First();
+        SQLSelList.open_ms = trace_.Ticks() - start;
     } catch (...) {
         try {
             Close();
@@ -466,6 +500,14 @@ void RegistryConnection::Close() {
 
 void RegistryConnection::ForgetQuery() {
     Query& q = SQLSelList;
+    if (!q.traced_sql.empty()) {
+        // One line per statement once its rows are known: a statement that failed to open
+        // tells how long the attempt took.
+        TraceStatement(q.traced_sql, HasParameter() ? &q.tname : nullptr, q.open_ms.value_or(0),
+                       q.rows.size(), q.at_end, q.open_ms ? "closed" : "failed");
+    }
+    q.traced_sql.clear();
+    q.open_ms.reset();
     q.handle = 0;
     q.output.reset();
     q.buffer.clear();
@@ -502,5 +544,76 @@ void RegistryConnection::Release(bool report) {
 }
 
 void RegistryConnection::Check(const fb::Status* status) const { client_->Check(status); }
+
+void RegistryConnection::TraceStatement(const std::string& sql, const std::string* parameter,
+                                        uint32_t ms, size_t rows, bool all,
+                                        const char* outcome) noexcept {
+    if (!trace_.On()) return;
+    try {
+        std::vector<TraceField> fields = {{"sql", sql}};
+        if (parameter != nullptr) fields.push_back({"parameter", *parameter});
+        fields.push_back({"ms", std::to_string(ms)});
+        fields.push_back({"rows", std::to_string(rows)});
+        fields.push_back({"all", all ? "yes" : "no"});
+        fields.push_back({"outcome", outcome});
+        trace_.Write("statement", fields);
+    } catch (...) {
+        // The trace never changes what the connection does.
+    }
+}
+
+int64_t RegistryConnection::CountOf(const std::string& sql) {
+    const uint32_t start = trace_.Ticks();
+    try {
+        const int64_t count = FetchCount(sql);
+        TraceStatement(sql, nullptr, trace_.Ticks() - start, 1, true, "closed");
+        return count;
+    } catch (...) {
+        TraceStatement(sql, nullptr, trace_.Ticks() - start, 0, false, "failed");
+        throw;
+    }
+}
+
+int64_t RegistryConnection::FetchCount(const std::string& sql) {
+    if (!InTransaction()) throw Error("The transaction is not active.");
+    StatementGuard statement(*client_);
+    fb::StatusVector status{};
+    client_->alloc_statement2(status, &DB.handle, &statement.handle);
+    if (Failed(status)) statement.handle = 0;
+    Check(status);
+    const SqldaPtr output = NewSqlda(1);
+    client_->prepare(status, &Tr.handle, &statement.handle, 0, sql.c_str(), fb::kDialect3,
+                     output.get());
+    Check(status);
+    fb::Xsqlvar& var = output->sqlvar[0];
+    const short type = static_cast<short>(var.sqltype & ~1);
+    if (output->sqld != 1 || (type != fb::kSqlInt64 && type != fb::kSqlLong)) {
+        throw Error("The statement does not give one integer: " + sql);
+    }
+    int64_t wide = 0;
+    int32_t narrow = 0;
+    int16_t indicator = 0;
+    var.sqldata =
+        type == fb::kSqlInt64 ? reinterpret_cast<char*>(&wide) : reinterpret_cast<char*>(&narrow);
+    var.sqlind = &indicator;
+    client_->execute(status, &Tr.handle, &statement.handle, fb::kSqldaVersion1, nullptr);
+    Check(status);
+    const fb::Status fetched =
+        client_->fetch(status, &statement.handle, fb::kSqldaVersion1, output.get());
+    if (fetched == fb::kFetchEnd) throw Error("The statement gave no row: " + sql);
+    Check(status);
+    if (indicator < 0) return 0;
+    return type == fb::kSqlInt64 ? wide : narrow;
+}
+
+std::optional<int64_t> RegistryConnection::RegistryRowCount() {
+    std::string table(kRegistryTable);
+    for (char& c : table) c = UpperAscii(c);
+    if (CountOf("select count(*) from rdb$relations where rdb$relation_name = '" + table + "'") ==
+        0) {
+        return std::nullopt;
+    }
+    return CountOf("select count(*) from " + std::string(kRegistryTable));
+}
 
 }  // namespace kv

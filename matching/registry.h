@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "component/trace.h"
 #include "matching/fb_api.h"
 #include "platform/platform.h"
 
@@ -28,7 +30,8 @@ class RegistryConnection {
     // literal.
     static std::string NameContains(std::string_view operand);
 
-    explicit RegistryConnection(LibraryLoader& libraries);
+    // `trace` receives the attach and every statement with its parameter, time and rows.
+    explicit RegistryConnection(LibraryLoader& libraries, Trace& trace = Trace::Off());
     // Closes an attached connection without reporting errors; never throws.
     ~RegistryConnection();
     RegistryConnection(const RegistryConnection&) = delete;
@@ -83,6 +86,10 @@ class RegistryConnection {
     // The attach items as they are sent (for checks of the settings).
     std::string AttachItems() const;
 
+    // The rows of the registry table, counted in the active transaction; nullopt when the
+    // database has no such table. For an installation check.
+    std::optional<int64_t> RegistryRowCount();
+
   private:
     struct Cell {
         enum class Kind : uint8_t { Null, Integer, Real, Text };
@@ -113,6 +120,10 @@ class RegistryConnection {
         std::vector<Row> rows;
         size_t current = 0;
         bool at_end = false;
+        // For the trace: the text as prepared and the milliseconds its opening took (none
+        // when it failed); the text is kept only while the trace is on.
+        std::string traced_sql;
+        std::optional<uint32_t> open_ms;
     };
 
     void Check(const fb::Status* status) const;
@@ -126,8 +137,14 @@ class RegistryConnection {
     const Row& Current() const;
     void ForgetQuery();
     void Release(bool report);
+    // The one integer a statement such as "select count(*) ..." gives, traced.
+    int64_t CountOf(const std::string& sql);
+    int64_t FetchCount(const std::string& sql);
+    void TraceStatement(const std::string& sql, const std::string* parameter, uint32_t ms,
+                        size_t rows, bool all, const char* outcome) noexcept;
 
     LibraryLoader& libraries_;
+    Trace& trace_;
     std::unique_ptr<FbClient> client_;
     Database DB;
     Transaction Tr;

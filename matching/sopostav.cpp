@@ -14,7 +14,7 @@ namespace kv {
 void ExecSopostavNames(T_vk_object& vk) {
     // The dialog and its connection objects are released on every path, also when a step
     // fails: the destructors close the query, roll back and detach.
-    TfrmSelect frmSelect(vk.platform().dialogs, vk.platform().libraries);
+    TfrmSelect frmSelect(vk.platform().dialogs, vk.platform().libraries, vk.trace());
     RegistryConnection& registry = frmSelect.Connection();
     registry.Configure(vk.BaseName, vk.UserName, vk.UserPass, vk.UserRole, vk.DLLName);
     frmSelect.SetTradeName(vk.GetStringParam(0));

@@ -15,5 +15,6 @@ DesktopChannel& Channel();
 ProcessSystem& Processes();
 LibraryLoader& Libraries();
 DialogToolkit& Dialogs();
+TraceFiles& Traces();
 
 }  // namespace kv::backend

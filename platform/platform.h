@@ -122,14 +122,42 @@ class ProcessSystem {
 class LibraryLoader {
   public:
     virtual ~LibraryLoader() = default;
-    virtual void* Open(const std::string& file_name) = 0;  // null when it cannot be loaded
+    // Null when it cannot be loaded; `os_error` then holds the system's reason (0 when it gave
+    // none).
+    virtual void* Open(const std::string& file_name, uint32_t& os_error) = 0;
     virtual void* Symbol(void* library, const char* name) = 0;
     virtual void Close(void* library) = 0;
+    // The file the system loaded for `library` (ANSI); empty when it cannot say.
+    virtual std::string FileOf(void* library) = 0;
+};
+
+// The user's switch for the request trace: the file that a value of the user's registry key
+// or an environment variable names, read when a component object is made.
+struct TraceSetting {
+    std::string file;          // UTF-8; empty: the trace is off
+    uint64_t limit_bytes = 0;  // the file is rotated before it would pass this size
+};
+
+// The setting of a trace file and the limit the user gave in KiB (a decimal number; empty for
+// the default of 4096 KiB, and kept within 16 KiB and 1 GiB).
+TraceSetting MakeTraceSetting(std::string file, std::string_view limit_kib);
+
+class TraceFiles {
+  public:
+    virtual ~TraceFiles() = default;
+    virtual TraceSetting Setting() = 0;
+    // Appends `utf8_line` and a line end with one write, so that the lines of processes
+    // writing at once never mix; a file that would pass the limit first becomes the one older
+    // file beside it (its name with ".1"), replacing the previous one. False when nothing could
+    // be written. Throws nothing and leaves the system's last-error value as it was.
+    virtual bool Append(const TraceSetting& setting, std::string_view utf8_line) noexcept = 0;
+    virtual uint32_t ProcessId() = 0;
 };
 
 namespace backend {
 DialogToolkit& Dialogs();
-}
+TraceFiles& Traces();
+}  // namespace backend
 
 // The operating system as the component sees it. Every member is borrowed and outlives the
 // component object.
@@ -144,6 +172,7 @@ struct Platform {
     LibraryLoader& libraries;
     // The name-matching dialog's windows; the backend's unless a test gives its own.
     DialogToolkit& dialogs = backend::Dialogs();
+    TraceFiles& traces = backend::Traces();
 };
 
 // The production backend of the system the code is built for.

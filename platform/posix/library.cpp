@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
 
@@ -22,12 +23,19 @@ std::string NativeFileName(const std::string& file_name) {
 
 class PosixLibraryLoader final : public LibraryLoader {
   public:
-    void* Open(const std::string& file_name) override {
+    // The dynamic loader gives its reasons as text only: os_error stays 0.
+    void* Open(const std::string& file_name, uint32_t& os_error) override {
+        os_error = 0;
         if (file_name.empty()) return nullptr;
         return dlopen(NativeFileName(file_name).c_str(), RTLD_NOW | RTLD_LOCAL);
     }
     void* Symbol(void* library, const char* name) override { return dlsym(library, name); }
     void Close(void* library) override { dlclose(library); }
+    std::string FileOf(void* library) override {
+        link_map* map = nullptr;
+        if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {};
+        return map->l_name != nullptr ? map->l_name : "";
+    }
 };
 
 }  // namespace

@@ -7,12 +7,14 @@ namespace {
 
 class Win32LibraryLoader final : public LibraryLoader {
   public:
-    void* Open(const std::string& file_name) override {
+    void* Open(const std::string& file_name, uint32_t& os_error) override {
+        os_error = 0;
         if (file_name.empty()) return nullptr;
         // A missing library or one of its dependencies must fail quietly, not with a system
         // message box in front of the host.
         const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
         HMODULE module = LoadLibraryA(file_name.c_str());
+        if (module == nullptr) os_error = GetLastError();
         SetErrorMode(previous);
         return reinterpret_cast<void*>(module);
     }
@@ -20,6 +22,22 @@ class Win32LibraryLoader final : public LibraryLoader {
         return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
     }
     void Close(void* library) override { FreeLibrary(static_cast<HMODULE>(library)); }
+    std::string FileOf(void* library) override {
+        // GetModuleFileNameA cuts the name short and answers the full buffer size when it is
+        // too small.
+        std::string path(MAX_PATH, '\0');
+        while (path.size() <= 32768) {
+            const DWORD length = GetModuleFileNameA(static_cast<HMODULE>(library), path.data(),
+                                                    static_cast<DWORD>(path.size()));
+            if (length == 0) return {};
+            if (length < path.size()) {
+                path.resize(length);
+                return path;
+            }
+            path.resize(path.size() * 2);
+        }
+        return {};
+    }
 };
 
 }  // namespace

@@ -58,13 +58,16 @@ class FailingLoader final : public LibraryLoader {
     bool fail_open = false;
     std::string missing_entry;
 
-    void* Open(const std::string& name) override {
-        return fail_open ? nullptr : backend::Libraries().Open(name);
+    void* Open(const std::string& name, uint32_t& os_error) override {
+        if (!fail_open) return backend::Libraries().Open(name, os_error);
+        os_error = 0;
+        return nullptr;
     }
     void* Symbol(void* library, const char* name) override {
         return name == missing_entry ? nullptr : backend::Libraries().Symbol(library, name);
     }
     void Close(void* library) override { backend::Libraries().Close(library); }
+    std::string FileOf(void* library) override { return backend::Libraries().FileOf(library); }
 };
 
 // One add-in instance over fakes that each fault can break.

@@ -377,9 +377,13 @@ class TwoProcesses final : public ProcessSystem {
 
 class NoLibraries final : public LibraryLoader {
   public:
-    void* Open(const std::string&) override { return nullptr; }
+    void* Open(const std::string&, uint32_t& os_error) override {
+        os_error = 0;
+        return nullptr;
+    }
     void* Symbol(void*, const char*) override { return nullptr; }
     void Close(void*) override {}
+    std::string FileOf(void*) override { return {}; }
 };
 
 // Every part of the platform a fake; the desktop channel is the target's to script.

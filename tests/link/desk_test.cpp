@@ -250,6 +250,8 @@ TEST_F(DeskTest, IgnoresMessagesOfNoRequest) {
 TEST(DeskLog, ShowsTabsControlCharactersAndCyrillic) {
     EXPECT_EQ(Printable(W("-1\tАб\x01")), "-1\\tАб\\x01");
     EXPECT_EQ(Printable(std::string("a\x7F", 2)), "a\\x7F");
+    // A backslash of its own is doubled, so that "\\t" in a path never reads as a tab.
+    EXPECT_EQ(Printable("C:\\tmp\t"), "C:\\\\tmp\\t");
 }
 
 }  // namespace

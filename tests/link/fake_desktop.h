@@ -175,13 +175,29 @@ struct DesktopHolder {
     FakeDesktop desktop;
 };
 
+// How the request trace of a Link is set when its component is made.
+enum class Tracing { Off, On, Failing };
+
 // A component whose desktop application is a FakeDesktop, driven through the host protocol.
 struct Link : DesktopHolder, FakePlatform {
+    explicit Link(Tracing tracing = Tracing::Off)
+        : FakePlatform(desktop), tracing_(Switch(tracing)) {
+        desktop.SetText("0\t123456\t");
+    }
+
+  private:
+    // Before the component, which reads the setting when it is made.
+    Tracing Switch(Tracing tracing) {
+        if (tracing != Tracing::Off) traces.setting = MakeTraceSetting("trace.log", "");
+        traces.fails = tracing == Tracing::Failing;
+        return tracing;
+    }
+    Tracing tracing_;
+
+  public:
     RecordingErrorLog errors;
     Protocol protocol{platform, &errors, AddinMethods()};
     T_vk_object& vk = protocol.object();
-
-    Link() : FakePlatform(desktop) { desktop.SetText("0\t123456\t"); }
 
     // Calls a method by its English name; the result must be VT_I4.
     int32_t Call(const char* english, std::vector<Variant> params = {}) {

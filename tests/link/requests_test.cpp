@@ -216,6 +216,81 @@ TEST(Requests, ResultAndPriceIdPerOutcome) {
     }
 }
 
+// Each request is one line of the trace: what was sent, what came back, how long it took, the
+// result and what ended it. A trace that cannot be written changes no result.
+TEST(Requests, TraceTellsEachRequestAndChangesNothing) {
+    struct Row {
+        const char* method;
+        std::vector<Variant> params;
+        bool waits;
+    };
+    const char* const ends[kOutcomes] = {"block not opened",  "block not mapped",
+                                         "no answer in time", "no window",
+                                         "answered",          "stopped"};
+    const Row rows[] = {{"FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}, true},
+                        {"UseAutozakaz", {Variant::Int32(1)}, false}};
+    for (const Row& row : rows) {
+        for (int o = 0; o < kOutcomes; ++o) {
+            const auto outcome = static_cast<Outcome>(o);
+            Link plain;
+            Script(plain, outcome);
+            const int32_t expected = plain.Call(row.method, row.params);
+            for (const Tracing tracing : {Tracing::On, Tracing::Failing}) {
+                Link link(tracing);
+                Script(link, outcome);
+                EXPECT_EQ(link.Call(row.method, row.params), expected) << row.method << " " << o;
+                EXPECT_EQ(link.vk.PriceID, plain.vk.PriceID) << row.method << " " << o;
+                if (tracing == Tracing::Failing) continue;
+                ASSERT_EQ(link.traces.lines.size(), 1u) << row.method << " " << o;
+                const std::string& line = link.traces.lines[0];
+                const bool sent = outcome == TimedOut || outcome == Answered || outcome == Stopped;
+                const std::string end =
+                    sent && !row.waits ? "sent" : ends[o];  // one that does not wait is done
+                EXPECT_NE(line.find(std::string("\trequest\tmethod=") + row.method + "\tmessage="),
+                          std::string::npos)
+                    << line;
+                EXPECT_TRUE(
+                    line.ends_with("\tresult=" + std::to_string(expected) + "\toutcome=" + end))
+                    << line;
+                EXPECT_EQ(line.find("\ttext=") != std::string::npos, sent) << line;
+                EXPECT_EQ(line.find("\tanswer=") != std::string::npos,
+                          outcome == Answered && row.waits)
+                    << line;
+            }
+        }
+    }
+    // The whole line of an answered request, and how long a request without an answer waited.
+    Link answered(Tracing::On);
+    answered.desktop.answer = "7\t3\t";
+    answered.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")});
+    ASSERT_EQ(answered.traces.lines.size(), 1u);
+    EXPECT_TRUE(answered.traces.lines[0].ends_with(
+        "\trequest\tmethod=FindPosition\tmessage=1038\twParam=1\tlParam=2"
+        "\ttext=-1\\t123456\\t\\t\\t\\t\\t0\\t\\t3\tanswer=7\\t3\\t\tstatus=7\tms=0"
+        "\tresult=7\toutcome=answered"))
+        << answered.traces.lines[0];
+    Link late(Tracing::On);
+    Script(late, TimedOut);
+    late.Call("CountPositionInZakaz");
+    ASSERT_EQ(late.traces.lines.size(), 1u);
+    const std::string& line = late.traces.lines[0];
+    const size_t ms = line.find("\tms=");
+    ASSERT_NE(ms, std::string::npos);
+    EXPECT_GT(std::stoi(line.substr(ms + 4)), 200) << line;
+}
+
+// A request that raises an error has no result: its line says so, and the error follows.
+TEST(Requests, TraceOfARequestThatFails) {
+    Link link(Tracing::On);
+    link.vk.TradeName = std::string(5000, 'A');
+    link.desktop.answer = "0";
+    EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(0), Variant::Int32(0), Str("1")}), 0);
+    ASSERT_EQ(link.traces.lines.size(), 2u);
+    EXPECT_TRUE(link.traces.lines[0].ends_with("\tms=0\toutcome=error")) << link.traces.lines[0];
+    EXPECT_NE(link.traces.lines[1].find("\terror\ttext=" + link.LastError()), std::string::npos)
+        << link.traces.lines[1];
+}
+
 TEST(Requests, FindPositionReadsTheOfferFound) {
     struct Case {
         std::string answer;

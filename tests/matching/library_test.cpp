@@ -12,16 +12,19 @@ namespace {
 
 TEST(LibraryLoader, WindowsClientNamesLoadTheFirebirdClient) {
     kv::LibraryLoader& loader = kv::backend::Libraries();
+    uint32_t os_error = 0;
     for (const char* name : {"gds32.dll", "GDS32.DLL", "C:\\Kelvarin\\gds32.dll", "fbclient.dll",
                              "/opt/x/FbClient.dll", "libfbclient.so.2"}) {
-        void* library = loader.Open(name);
+        void* library = loader.Open(name, os_error);
         ASSERT_NE(library, nullptr) << name;
+        // The file the loader found: the Firebird client, whatever Windows name asked for it.
+        EXPECT_NE(loader.FileOf(library).find("libfbclient.so"), std::string::npos) << name;
         EXPECT_NE(loader.Symbol(library, "isc_attach_database"), nullptr) << name;
         EXPECT_EQ(loader.Symbol(library, "no_such_entry_point"), nullptr);
         loader.Close(library);
     }
     for (const char* name : {"", "nosuch.dll", "gds32.dll.bak", "/nonexistent/libfbclient.so.2"}) {
-        EXPECT_EQ(loader.Open(name), nullptr) << name;
+        EXPECT_EQ(loader.Open(name, os_error), nullptr) << name;
     }
 }
 

@@ -258,9 +258,9 @@ std::string FirebirdServer::Address(const std::string& database_path) const {
     return "127.0.0.1/" + std::to_string(port_) + ":" + database_path;
 }
 
-void* ScriptedLoader::Open(const std::string& file_name) {
+void* ScriptedLoader::Open(const std::string& file_name, uint32_t& os_error) {
     ++opens;
-    return kv::backend::Libraries().Open(file_name);
+    return kv::backend::Libraries().Open(file_name, os_error);
 }
 
 void* ScriptedLoader::Symbol(void* library, const char* name) {
@@ -279,6 +279,10 @@ void* ScriptedLoader::Symbol(void* library, const char* name) {
         }
     }
     return real;
+}
+
+std::string ScriptedLoader::FileOf(void* library) {
+    return kv::backend::Libraries().FileOf(library);
 }
 
 void ScriptedLoader::Close(void* library) {

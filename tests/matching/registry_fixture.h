@@ -86,9 +86,10 @@ class FirebirdServer {
 // The library loader of the platform with entry points that tests can count or replace.
 class ScriptedLoader final : public kv::LibraryLoader {
   public:
-    void* Open(const std::string& file_name) override;
+    void* Open(const std::string& file_name, uint32_t& os_error) override;
     void* Symbol(void* library, const char* name) override;
     void Close(void* library) override;
+    std::string FileOf(void* library) override;
 
     // Entry points handed out in place of the library's own.
     std::map<std::string, void*> replacements;

@@ -10,6 +10,7 @@
 #include "gtest/gtest.h"
 #include "registry_fixture.h"
 #include "support/error_text.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -585,5 +586,59 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeType{"varchar(12)", 0, "12a", 0, "12a"},
                       CodeType{"varchar(12)", 0, "99999999999", 0, "99999999999"},
                       CodeType{"varchar(12)", 0, "", 0, ""}));
+
+// The trace of a connection: the attach without its password (only that one is sent), each
+// statement with its parameter, time and rows fetched, and the counts of an installation check.
+TEST_F(RegistryTest, TraceTellsAttachAndStatementsButNeverThePassword) {
+    kv::test::FakePlatform fake;
+    fake.traces.setting = kv::MakeTraceSetting("trace.log", "");
+    kv::Trace trace(fake.platform);
+    RegistryConnection c(loader_, trace);
+    c.Configure(database_, "SYSDBA", "s3cret-pass", "", "gds32.dll");
+    c.Attach();
+    c.StartTransaction();
+    c.SetParameter(Cp1251FromUtf8("аспир"));
+    c.Open();
+    while (c.Next()) {
+    }
+    const int listed = c.RowCount();
+    c.Close();
+    EXPECT_EQ(c.RegistryRowCount(), static_cast<int64_t>(kRows.size()));
+    c.CloseConnection();
+
+    const std::vector<std::string>& lines = fake.traces.lines;
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_NE(lines[0].find("\tattach\tdatabase=" + database_ +
+                            "\tuser=SYSDBA\tpassword=***\trole=\tlibrary=gds32.dll\tms="),
+              std::string::npos)
+        << lines[0];
+    EXPECT_TRUE(lines[0].ends_with("\toutcome=attached")) << lines[0];
+    EXPECT_NE(lines[1].find("\tstatement\tsql=select distinct\\x0D\\x0A"), std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[1].find("\tparameter=аспир\tms="), std::string::npos) << lines[1];
+    EXPECT_TRUE(
+        lines[1].ends_with("\trows=" + std::to_string(listed) + "\tall=yes\toutcome=closed"))
+        << lines[1];
+    EXPECT_NE(lines[2].find("rdb$relations"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("\tsql=select count(*) from tbl_reestr_names\tms="), std::string::npos)
+        << lines[3];
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.find("s3cret"), std::string::npos) << line;
+    }
+}
+
+TEST(RegistryCount, ADatabaseWithoutTheRegistryTableHasNoCount) {
+    kvtest::TempDir dir;
+    const std::string database = dir.path() + "/other.fdb";
+    ASSERT_NO_FATAL_FAILURE(
+        kvtest::CreateRegistry(database, {}, "integer", "drop table tbl_reestr_names;"));
+    kvtest::ScriptedLoader loader;
+    RegistryConnection c(loader);
+    c.Configure(database, "SYSDBA", "", "", "gds32.dll");
+    c.Attach();
+    c.StartTransaction();
+    EXPECT_EQ(c.RegistryRowCount(), std::nullopt);
+    c.CloseConnection();
+}
 
 }  // namespace

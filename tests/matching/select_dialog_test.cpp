@@ -183,7 +183,8 @@ kv::fb::Status CountedPrepare(kv::fb::Status* status, kv::fb::Handle* transactio
 }
 
 void* RealEntry(const char* name) {
-    static void* library = kv::backend::Libraries().Open("libfbclient.so.2");
+    static uint32_t os_error = 0;
+    static void* library = kv::backend::Libraries().Open("libfbclient.so.2", os_error);
     return library ? kv::backend::Libraries().Symbol(library, name) : nullptr;
 }
 

@@ -38,6 +38,22 @@ class RecordingNotices final : public NoticeBox {
     }
 };
 
+// The trace's file as a list of lines: off unless a test names a file; `fails` makes every
+// append fail, as a file that cannot be written does.
+class RecordingTraces final : public TraceFiles {
+  public:
+    TraceSetting setting;
+    bool fails = false;
+    std::vector<std::string> lines;  // UTF-8
+    TraceSetting Setting() override { return setting; }
+    bool Append(const TraceSetting& to, std::string_view utf8_line) noexcept override {
+        if (fails || to.file != setting.file) return false;
+        lines.emplace_back(utf8_line);
+        return true;
+    }
+    uint32_t ProcessId() override { return 4242; }
+};
+
 class FakePlatform {
   public:
     FakePlatform() : FakePlatform(backend::Channel()) {}
@@ -50,7 +66,9 @@ class FakePlatform {
                    backend::Files(),
                    channel,
                    backend::Processes(),
-                   backend::Libraries()} {}
+                   backend::Libraries(),
+                   backend::Dialogs(),
+                   traces} {}
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
@@ -58,6 +76,7 @@ class FakePlatform {
     FakeRegional regional;
     FakeClock clock;
     RecordingNotices notices;
+    RecordingTraces traces;
     Platform platform;
 };
 

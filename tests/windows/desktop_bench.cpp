@@ -1,8 +1,9 @@
 // The desktop link's cost over real processes, in one run against one simulator:
 // FindPosition through the registered DLL against the bare round trip it is made of
 // (CreateFileMappingA, MapViewOfFile, handle field, request, SendMessageA, answer read,
-// release), the same bare round trip with and without the turn mutex, and CheckKelvarin against a
-// bare PSAPI enumeration with the same name test. The two sides are called in turn and the median
+// release), the same bare round trip with and without the turn mutex, FindPosition with the
+// request trace on against the same with it off, and CheckKelvarin against a bare PSAPI
+// enumeration with the same name test. The two sides are called in turn and the median
 // call of each is compared. Arguments after the group: the DLL, the simulator, the price list, and
 // optionally the number of round trips.
 #include <windows.h>
@@ -112,14 +113,28 @@ void Bench() {
     KV_CHECK_EQ(BareCountKelvarin(), 1);
     KV_CHECK_EQ(vk.Call("CheckKelvarin"), 1);
 
+    // A second object with the request trace on: the setting is read when an object is made.
+    const std::string trace_dir = TempDirectory("bench-trace");
+    const std::string trace_file = trace_dir + "\\trace.log";
+    SetEnvironmentVariableA("KELVARINVK_TRACE", trace_file.c_str());
+    Session traced;
+    SetEnvironmentVariableA("KELVARINVK_TRACE", nullptr);
+    if (!traced.ok()) return;
+    traced.SetInt("Timeout", 1000);
+    traced.SetText("TradeName", "Ибупрофен");
+
     // The turn is an operating-system mutex: the bare program with the same two calls shows what
     // the mutex itself costs on this system.
     HANDLE turn = CreateMutexA(nullptr, FALSE, "KelvarinMapFile.Turn");
     const std::vector<double> trip = Alternating(
-        calls, {[&] {
-                    vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
-                },
-                [&] { BareFindPosition(request); }, [&] { BareFindPosition(request, turn); }});
+        calls,
+        {[&] {
+             vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
+         },
+         [&] { BareFindPosition(request); }, [&] { BareFindPosition(request, turn); },
+         [&] {
+             traced.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
+         }});
     CloseHandle(turn);
     const std::vector<double> enumeration = Alternating(
         calls / 40 + 5, {[&] { vk.Call("CheckKelvarin"); }, [] { BareCountKelvarin(); }});
@@ -134,8 +149,23 @@ void Bench() {
         bare_turn, bare_turn / bare, dll / bare_turn);
     std::printf("CheckKelvarin: DLL %.1f us, bare enumeration %.1f us, ratio %.3f\n",
                 enumeration[0], enumeration[1], enumeration[0] / enumeration[1]);
+    // Every traced request is one line of the file: the cost is measured on what was written.
+    size_t lines = 0;
+    if (FILE* file = std::fopen(trace_file.c_str(), "rb")) {
+        for (int c; (c = std::fgetc(file)) != EOF;) lines += c == '\n';
+        std::fclose(file);
+    }
+    std::printf(
+        "The request trace: FindPosition with the trace on %.1f us, off %.1f us: %.1f us added"
+        " per request (%zu lines written)\n",
+        trip[3], dll, trip[3] - dll, lines);
     std::fflush(stdout);
+    KV_CHECK(lines >= static_cast<size_t>(calls));
     KV_CHECK(vk.TakeErrors().empty());
+    KV_CHECK(traced.TakeErrors().empty());
+    DeleteFileA(trace_file.c_str());
+    DeleteFileA((trace_file + ".1").c_str());
+    RemoveDirectoryA(trace_dir.c_str());
 }
 
 }  // namespace

@@ -119,6 +119,16 @@ Child::Child(const std::string& role, const std::vector<std::string>& args) {
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string command = "\"" + std::string(self) + "\" " + role;
     for (const std::string& arg : args) command += " \"" + arg + "\"";
+    Start(std::move(command));
+}
+
+Child::Child(const Program& program, const std::vector<std::string>& args) {
+    std::string command = "\"" + program.exe + "\"";
+    for (const std::string& arg : args) command += " \"" + arg + "\"";
+    Start(std::move(command));
+}
+
+void Child::Start(std::string command) {
     output_path_ = TempDirectory("child") + "\\output.txt";
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE output = CreateFileA(output_path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,

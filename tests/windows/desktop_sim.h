@@ -49,6 +49,11 @@ class Simulator {
 class Child {
   public:
     Child(const std::string& role, const std::vector<std::string>& args);
+    // Another program, with its arguments.
+    struct Program {
+        std::string exe;
+    };
+    Child(const Program& program, const std::vector<std::string>& args);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -59,6 +64,7 @@ class Child {
     std::string Output() const;  // UTF-8 as the child printed it
 
   private:
+    void Start(std::string command);
     std::string output_path_;
     PROCESS_INFORMATION process_{};
 };

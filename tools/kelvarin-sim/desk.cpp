@@ -135,21 +135,7 @@ int32_t QuantityOf(std::string_view field, int32_t fallback) {
 }
 
 std::string Printable(std::string_view cp1251) {
-    std::string shown;
-    for (const char c : cp1251) {
-        const auto b = static_cast<unsigned char>(c);
-        if (c == '\t') {
-            shown += "\\t";
-        } else if (b < 32 || b == 127) {
-            static const char kHex[] = "0123456789ABCDEF";
-            shown += "\\x";
-            shown.push_back(kHex[b >> 4]);
-            shown.push_back(kHex[b & 15]);
-        } else {
-            shown += kv::Utf8FromCp1251(std::string_view(&c, 1));
-        }
-    }
-    return shown;
+    return kv::EscapeControls(kv::Utf8FromCp1251(cp1251));
 }
 
 Desk::Desk(std::vector<Offer> offers, Formats formats)

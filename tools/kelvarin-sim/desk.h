@@ -124,8 +124,8 @@ class Desk {
 // A quantity field: a decimal integer, `fallback` when it is not one.
 int32_t QuantityOf(std::string_view field, int32_t fallback);
 
-// A text for the log: UTF-8 of the Windows-1251 text, tabs shown as \t, other control
-// characters as \xNN.
+// A text for the log: UTF-8 of the Windows-1251 text, escaped as kv::EscapeControls does
+// (the component's request trace writes its texts the same way).
 std::string Printable(std::string_view cp1251);
 
 }  // namespace kvsim

@@ -2,81 +2,38 @@
 // writes and reads and method calls, and prints every answer with its variant type and every
 // error-log entry. See script.h (and the README) for the script language.
 //   kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]
+//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID]
 //   kvhost --version
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
+// --check diagnoses an installation instead (check.h).
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
+#include <exception>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/text.h"
 #include "host/addin_lib.h"
+#include "tools/kvhost/addin_host.h"
+#include "tools/kvhost/check.h"
+#include "tools/kvhost/console.h"
 #include "tools/kvhost/script.h"
 
 namespace {
 
 using kv::host::IInitDone;
 using kv::host::ILanguageExtender;
-
-// UTF-8 and UTF-16 as the core converts them; wchar_t is UTF-16 on Windows.
-std::wstring Wide(std::string_view utf8) {
-    const std::u16string text = kv::Utf8ToUtf16(utf8);
-    return std::wstring(text.begin(), text.end());
-}
-
-std::string Utf8(std::wstring_view wide) {
-    return kv::Utf16ToUtf8(std::u16string(wide.begin(), wide.end()));
-}
-
-// Standard output: UTF-16 to a console, UTF-8 to a file or a pipe.
-void Print(const std::wstring& line) {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    const std::wstring text = line + L"\n";
-    DWORD written = 0;
-    if (GetConsoleMode(out, &mode)) {
-        WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    } else {
-        const std::string bytes = Utf8(text);
-        WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    }
-}
-
-std::wstring Hresult(HRESULT result) {
-    switch (result) {
-        case S_OK:
-            return L"S_OK";
-        case S_FALSE:
-            return L"S_FALSE";
-        case E_NOTIMPL:
-            return L"E_NOTIMPL";
-        case E_FAIL:
-            return L"E_FAIL";
-        case E_POINTER:
-            return L"E_POINTER";
-        case E_UNEXPECTED:
-            return L"E_UNEXPECTED";
-        default: {
-            wchar_t text[16];
-            std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(result));
-            return text;
-        }
-    }
-}
-
-std::wstring Quoted(std::wstring_view text) {
-    std::wstring quoted = L"\"";
-    for (wchar_t c : text) quoted += c == L'"' ? std::wstring(L"\"\"") : std::wstring(1, c);
-    return quoted + L"\"";
-}
+using kvhost::Hresult;
+using kvhost::Print;
+using kvhost::Quoted;
+using kvhost::Wide;
 
 std::wstring Number(double value) {
     wchar_t text[40];
@@ -169,78 +126,6 @@ void ToVariant(const kvhost::Value& value, VARIANT& out) {
     }
 }
 
-// The host's error log: every entry is printed as it arrives.
-class PrintingErrorLog final : public IErrorLog {
-  public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IErrorLog)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IErrorLog*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives as long as main
-    STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(AddError)(LPCOLESTR, EXCEPINFO* info) override {
-        ++entries;
-        if (info == nullptr) return S_OK;
-        auto text = [](BSTR s) { return std::wstring(s ? s : L"", s ? SysStringLen(s) : 0); };
-        Print(L"  error log: wCode=" + std::to_wstring(info->wCode) + L" source=" +
-              Quoted(text(info->bstrSource)) + L" scode=" + Hresult(info->scode) + L": " +
-              text(info->bstrDescription));
-        return S_OK;
-    }
-    virtual ~PrintingErrorLog() = default;
-    int entries = 0;
-};
-
-// The connection object: it offers the error log and refuses the host's other callbacks,
-// which the add-in holds but never calls.
-class HostConnection final : public IDispatch {
-  public:
-    STDMETHOD(QueryInterface)(REFIID iid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        *object = nullptr;
-        if (IsEqualIID(iid, IID_IErrorLog)) return log.QueryInterface(iid, object);
-        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IDispatch)) {
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives as long as main
-    STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
-    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHOD(Invoke)
-    (DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-        return E_NOTIMPL;
-    }
-    virtual ~HostConnection() = default;
-    PrintingErrorLog log;
-};
-
-// Per-user registration through the DLL's own DllInstall.
-bool InstallForUser(const std::wstring& dll, bool install) {
-    const HMODULE module = LoadLibraryW(dll.c_str());
-    if (module == nullptr) {
-        Print(L"cannot load " + dll + L" (error " + std::to_wstring(GetLastError()) + L")");
-        return false;
-    }
-    using InstallFn = HRESULT(STDAPICALLTYPE*)(BOOL, LPCWSTR);
-    const auto dll_install = reinterpret_cast<InstallFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllInstall")));
-    const HRESULT result = dll_install ? dll_install(install, L"user") : E_NOTIMPL;
-    FreeLibrary(module);
-    Print(std::wstring(install ? L"register " : L"unregister ") + L"for the current user: " + dll +
-          L" -> " + Hresult(result));
-    return SUCCEEDED(result);
-}
-
 class Session {
   public:
     explicit Session(ILanguageExtender* lang) : lang_(lang) {}
@@ -321,7 +206,9 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
     } else {
         FILE* file = _wfopen(path.c_str(), L"rb");
-        if (file == nullptr) throw std::runtime_error("cannot read the script " + Utf8(path));
+        if (file == nullptr) {
+            throw std::runtime_error("cannot read the script " + kvhost::Utf8(path));
+        }
         char buffer[4096];
         for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
             text.append(buffer, n);
@@ -339,78 +226,36 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
 
 int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
+    Print(L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID]");
     Print(L"       kvhost --version");
-    return 2;
-}
-
-// The default value of a key under the current user's classes; empty when there is none.
-std::wstring UserClassesValue(const std::wstring& key) {
-    HKEY opened = nullptr;
-    const std::wstring path = L"Software\\Classes\\" + key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return {};
-    }
-    wchar_t value[MAX_PATH * 2] = {};
-    DWORD bytes = sizeof value - sizeof(wchar_t);
-    DWORD type = 0;
-    const LONG read =
-        RegQueryValueExW(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
-    RegCloseKey(opened);
-    return read == ERROR_SUCCESS && type == REG_SZ ? std::wstring(value) : std::wstring();
-}
-
-// The object of a class registered for the current user. Windows merges those classes into
-// HKEY_CLASSES_ROOT, so COM finds them by itself there; Wine does not, so kvhost looks them up
-// the same way Windows would (the user's classes first) and asks the DLL's class object.
-HRESULT CreateFromUserClasses(const std::wstring& prog_id, IInitDone** object, HMODULE& module) {
-    const std::wstring clsid_text = UserClassesValue(prog_id + L"\\Clsid");
-    CLSID clsid{};
-    if (clsid_text.empty() || FAILED(CLSIDFromString(clsid_text.c_str(), &clsid))) {
-        return REGDB_E_CLASSNOTREG;
-    }
-    const std::wstring path = UserClassesValue(L"CLSID\\" + clsid_text + L"\\InprocServer32");
-    if (path.empty()) return REGDB_E_CLASSNOTREG;
-    module = LoadLibraryW(path.c_str());
-    if (module == nullptr) return HRESULT_FROM_WIN32(GetLastError());
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    const auto get_class_object = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, "DllGetClassObject")));
-    IClassFactory* factory = nullptr;
-    HRESULT result = get_class_object ? get_class_object(clsid, IID_IClassFactory,
-                                                         reinterpret_cast<void**>(&factory))
-                                      : E_NOINTERFACE;
-    if (SUCCEEDED(result)) {
-        result = factory->CreateInstance(nullptr, kv::host::IID_IInitDone,
-                                         reinterpret_cast<void**>(object));
-        factory->Release();
-    }
-    Print(L"created " + prog_id + L" from the current user's classes: " + path);
-    return result;
+    // Apart from every code a run gives, --check's included.
+    return kvhost::kUsageExitCode;
 }
 
 int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines) {
-    IInitDone* init = nullptr;
-    HMODULE user_module = nullptr;
-    HRESULT result = CreateFromUserClasses(prog_id, &init, user_module);
-    if (result == REGDB_E_CLASSNOTREG) {
-        CLSID clsid{};
-        result = CLSIDFromProgID(prog_id.c_str(), &clsid);
-        if (FAILED(result)) {
-            Print(L"the ProgID " + prog_id + L" is not registered (" + Hresult(result) + L")");
+    kvhost::CreatedAddIn created = kvhost::CreateAddIn(prog_id);
+    if (created.from_user_classes) {
+        Print(L"created " + prog_id + L" from the current user's classes: " + created.user_path);
+    }
+    if (created.through_com) {
+        if (FAILED(created.prog_id_lookup)) {
+            Print(L"the ProgID " + prog_id + L" is not registered (" +
+                  Hresult(created.prog_id_lookup) + L")");
+            kvhost::Release(created);
             return 2;
         }
-        result = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, kv::host::IID_IInitDone,
-                                  reinterpret_cast<void**>(&init));
         Print(L"created " + prog_id + L" through COM");
     }
-    if (FAILED(result) || init == nullptr) {
-        Print(L"cannot create " + prog_id + L" (" + Hresult(result) + L")");
-        if (user_module != nullptr) FreeLibrary(user_module);
+    if (FAILED(created.result)) {
+        Print(L"cannot create " + prog_id + L" (" + Hresult(created.result) + L")");
+        kvhost::Release(created);
         return 2;
     }
+    IInitDone* init = created.object;
+    HRESULT result = S_OK;
     ILanguageExtender* lang = nullptr;
     init->QueryInterface(kv::host::IID_ILanguageExtender, reinterpret_cast<void**>(&lang));
-    HostConnection connection;
+    kvhost::HostConnection connection(true);
     Print(L"Init -> " + Hresult(init->Init(&connection)));
 
     SAFEARRAY* info = SafeArrayCreateVector(VT_VARIANT, 0, 1);
@@ -458,8 +303,7 @@ int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines
     }
     Print(L"Done -> " + Hresult(init->Done()) + L"; " + std::to_wstring(connection.log.entries) +
           L" error log entries");
-    init->Release();
-    if (user_module != nullptr) FreeLibrary(user_module);
+    kvhost::Release(created);
     CoFreeUnusedLibraries();
     return failures == 0 ? 0 : 1;
 }
@@ -471,6 +315,8 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring register_dll;
     std::wstring unregister_dll;
     std::wstring script = L"-";
+    bool check = false;
+    kvhost::CheckOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -483,30 +329,53 @@ int wmain(int argc, wchar_t** argv) {
             register_dll = argv[++i];
         } else if (arg == L"--unregister" && has_value) {
             unregister_dll = argv[++i];
+        } else if (arg == L"--check") {
+            check = true;
+        } else if (arg == L"--lang" && has_value) {
+            const std::wstring lang = argv[++i];
+            if (lang != L"ru" && lang != L"en") return Usage();
+            options.english = lang == L"en";
+        } else if (arg == L"--set" && has_value) {
+            const std::wstring assignment = argv[++i];
+            const size_t equals = assignment.find(L'=');
+            if (equals == std::wstring::npos || equals == 0) return Usage();
+            options.settings.push_back(
+                {assignment.substr(0, equals), assignment.substr(equals + 1)});
         } else if (arg.rfind(L"--", 0) == 0) {
             return Usage();
         } else {
             script = arg;
         }
     }
+    // The check has options of its own and runs no script.
+    const bool check_options = options.english || !options.settings.empty();
+    if (check && (!register_dll.empty() || !unregister_dll.empty() || script != L"-")) {
+        return Usage();
+    }
+    if (!check && check_options) return Usage();
     std::vector<std::string> lines;
-    try {
-        lines = ReadLines(script);
-    } catch (const std::exception& e) {
-        Print(Wide(e.what()));
-        return 2;
+    if (!check) {
+        try {
+            lines = ReadLines(script);
+        } catch (const std::exception& e) {
+            Print(Wide(e.what()));
+            return 2;
+        }
     }
     if (FAILED(CoInitialize(nullptr))) {
         Print(L"CoInitialize failed");
         return 2;
     }
     int status = 0;
-    if (!register_dll.empty() && !InstallForUser(register_dll, true)) {
+    if (check) {
+        options.prog_id = prog_id;
+        status = kvhost::RunCheck(options);
+    } else if (!register_dll.empty() && !kvhost::InstallForUser(register_dll, true)) {
         status = 2;
     } else {
         status = RunScript(prog_id, lines);
     }
-    if (!unregister_dll.empty() && !InstallForUser(unregister_dll, false) && status == 0) {
+    if (!unregister_dll.empty() && !kvhost::InstallForUser(unregister_dll, false) && status == 0) {
         status = 1;
     }
     CoUninitialize();
