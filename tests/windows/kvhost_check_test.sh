@@ -12,8 +12,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kv-check.XXXXXX")
 server=
 cleanup() {
     if [ -n "$server" ]; then
+        # The server's own shutdown on SIGTERM now and then never ends: SIGKILL after 5 s.
         kill "$server" 2>/dev/null || true
+        (sleep 5 && kill -9 "$server") >/dev/null 2>&1 &
+        local watchdog=$!
         wait "$server" 2>/dev/null || true
+        kill "$watchdog" 2>/dev/null || true
     fi
     rm -rf "$work"
 }
