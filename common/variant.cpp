@@ -13,16 +13,6 @@ namespace {
 
 constexpr uint16_t Code(VarType t) { return static_cast<uint16_t>(t); }
 
-bool IsSigned(VarType t) {
-    return t == VarType::I1 || t == VarType::I2 || t == VarType::I4 || t == VarType::I8 ||
-           t == VarType::Int;
-}
-
-bool IsUnsigned(VarType t) {
-    return t == VarType::UI1 || t == VarType::UI2 || t == VarType::UI4 || t == VarType::UI8 ||
-           t == VarType::UInt;
-}
-
 bool IsReal(VarType t) { return t == VarType::R4 || t == VarType::R8 || t == VarType::Date; }
 
 const char* const kTextTarget = "String";
@@ -93,6 +83,16 @@ int32_t CheckedInt32(double rounded, const Variant& v) {
 }
 
 }  // namespace
+
+bool IsSigned(VarType t) {
+    return t == VarType::I1 || t == VarType::I2 || t == VarType::I4 || t == VarType::I8 ||
+           t == VarType::Int;
+}
+
+bool IsUnsigned(VarType t) {
+    return t == VarType::UI1 || t == VarType::UI2 || t == VarType::UI4 || t == VarType::UI8 ||
+           t == VarType::UInt;
+}
 
 Variant Variant::Text(std::u16string v) {
     Variant r;

@@ -34,6 +34,10 @@ enum class VarType : uint16_t {
     UInt = 23,
 };
 
+// The integer types, which hold a signed or an unsigned value.
+bool IsSigned(VarType t);
+bool IsUnsigned(VarType t);
+
 constexpr uint16_t kVarByRef = 0x4000;
 constexpr uint16_t kVarTypeMask = 0x0FFF;
 

@@ -34,15 +34,6 @@ Kind KindOf(int member) {
     }
 }
 
-bool IsSigned(VarType t) {
-    return t == VarType::I1 || t == VarType::I2 || t == VarType::I4 || t == VarType::I8 ||
-           t == VarType::Int;
-}
-bool IsUnsigned(VarType t) {
-    return t == VarType::UI1 || t == VarType::UI2 || t == VarType::UI4 || t == VarType::UI8 ||
-           t == VarType::UInt;
-}
-
 // A host value holds only what its type can: an I2 is 16 bits, a UI1 8 and so on.
 int64_t SignedOf(VarType t, uint64_t bits) {
     switch (t) {
