@@ -19,6 +19,7 @@
 #include "common/text.h"
 #include "matching/UFormSelect.h"
 #include "platform/backend.h"
+#include "support/wrapping_loader.h"
 #include "syllable_registry.h"
 
 namespace {
@@ -38,19 +39,12 @@ kv::fb::Status CountedPrepare(kv::fb::Status* status, kv::fb::Handle* transactio
     return g_real_prepare(status, transaction, statement, length, sql, dialect, output);
 }
 
-class CountingLoader final : public kv::LibraryLoader {
-  public:
-    void* Open(const std::string& name, uint32_t& os_error) override {
-        return kv::backend::Libraries().Open(name, os_error);
-    }
-    void* Symbol(void* library, const char* name) override {
-        void* real = kv::backend::Libraries().Symbol(library, name);
-        if (real == nullptr || std::string(name) != "isc_dsql_prepare") return real;
+class CountingLoader final : public kv::test::WrappingLoader {
+    void* Wrap(const std::string& name, void* real) override {
+        if (real == nullptr || name != "isc_dsql_prepare") return real;
         g_real_prepare = reinterpret_cast<kv::fb::PrepareFn>(real);
         return reinterpret_cast<void*>(&CountedPrepare);
     }
-    void Close(void* library) override { kv::backend::Libraries().Close(library); }
-    std::string FileOf(void* library) override { return kv::backend::Libraries().FileOf(library); }
 };
 
 // A window with a real timer, run by the benchmark's own loop instead of a message loop.

@@ -17,6 +17,7 @@
 #include "common/text.h"
 #include "matching/registry.h"
 #include "platform/backend.h"
+#include "support/wrapping_loader.h"
 #include "syllable_registry.h"
 
 namespace {
@@ -34,19 +35,12 @@ kv::fb::Status CountedFetch(kv::fb::Status* status, kv::fb::Handle* statement,
     return g_real_fetch(status, statement, version, output);
 }
 
-class CountingLoader final : public kv::LibraryLoader {
-  public:
-    void* Open(const std::string& name, uint32_t& os_error) override {
-        return kv::backend::Libraries().Open(name, os_error);
-    }
-    void* Symbol(void* library, const char* name) override {
-        void* real = kv::backend::Libraries().Symbol(library, name);
-        if (real == nullptr || std::string(name) != "isc_dsql_fetch") return real;
+class CountingLoader final : public kv::test::WrappingLoader {
+    void* Wrap(const std::string& name, void* real) override {
+        if (real == nullptr || name != "isc_dsql_fetch") return real;
         g_real_fetch = reinterpret_cast<kv::fb::FetchFn>(real);
         return reinterpret_cast<void*>(&CountedFetch);
     }
-    void Close(void* library) override { kv::backend::Libraries().Close(library); }
-    std::string FileOf(void* library) override { return kv::backend::Libraries().FileOf(library); }
 };
 
 std::string Condition(const std::string& word) {

@@ -14,6 +14,7 @@
 #include "matching/fb_api.h"
 #include "registry_fixture.h"
 #include "support/fake_platform.h"
+#include "support/wrapping_loader.h"
 
 namespace kv::test {
 namespace {
@@ -53,21 +54,21 @@ class FailingFiles final : public FileSystem {
 };
 
 // The platform's loader, with the library made to fail to load or an entry point left out.
-class FailingLoader final : public LibraryLoader {
+class FailingLoader final : public WrappingLoader {
   public:
     bool fail_open = false;
     std::string missing_entry;
 
     void* Open(const std::string& name, uint32_t& os_error) override {
-        if (!fail_open) return backend::Libraries().Open(name, os_error);
+        if (!fail_open) return WrappingLoader::Open(name, os_error);
         os_error = 0;
         return nullptr;
     }
-    void* Symbol(void* library, const char* name) override {
-        return name == missing_entry ? nullptr : backend::Libraries().Symbol(library, name);
+
+  private:
+    void* Wrap(const std::string& name, void* real) override {
+        return name == missing_entry ? nullptr : real;
     }
-    void Close(void* library) override { backend::Libraries().Close(library); }
-    std::string FileOf(void* library) override { return backend::Libraries().FileOf(library); }
 };
 
 // One add-in instance over fakes that each fault can break.
