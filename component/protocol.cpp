@@ -65,6 +65,9 @@ class BorrowedParams {
 
 }  // namespace
 
+// One selection serves properties and methods because there are as many of each.
+static_assert(kPropertyCount == kMethodCount, "SelectMember needs a bound per member kind");
+
 int SelectMember(int32_t number) {
     const int low = static_cast<int>(static_cast<uint32_t>(number) & 0xFF);
     return low < kPropertyCount ? low : -1;
