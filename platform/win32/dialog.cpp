@@ -171,6 +171,9 @@ class Win32SelectDialog final : public SelectDialogWindow {
     void Close(int32_t modal_result) override {
         modal_result_ = modal_result;
         closed_ = true;
+        // A close in a sent message (WM_CLOSE or BM_CLICK from another thread) runs inside
+        // GetMessage, which would then wait on for a posted message: this one ends the loop.
+        PostMessageA(window_, WM_NULL, 0, 0);
     }
 
   private:
