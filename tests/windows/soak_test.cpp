@@ -343,12 +343,17 @@ void Dialogs() {
     DestroyWindow(host);
     // Handles and objects from the warm-up on. Private memory from the 100th dialog: until
     // then the heaps of Wine and of the Firebird client still grow to their working size (by
-    // about 140 KB, then by no more than a page in 500 dialogs more). 64 KB over the last 100
-    // dialogs is 650 bytes a dialog, far below the 9 KB that every window costs while its
-    // thread pumps no messages (Wine's X11 events, queued until then).
+    // about 150 KB), and after it they move by some tens of KB either way. 128 KB over the last
+    // 100 dialogs is 1.3 KB a dialog, far below the 9 KB that every top-level window costs while
+    // its thread pumps no messages (Wine's X11 events stay queued until then).
+    Print("after the warm-up", first);
     Print("after 100 dialogs", settled);
-    first.private_bytes = settled.private_bytes;
-    ExpectFlat(first, last, 64 * 1024);
+    Print("at the end", last);
+    KV_CHECK(last.handles <= first.handles);
+    KV_CHECK(last.gdi <= first.gdi);
+    KV_CHECK(last.user <= first.user);
+    KV_CHECK(last.views <= first.views);
+    KV_CHECK(last.private_bytes <= settled.private_bytes + 128 * 1024);
 }
 
 }  // namespace
