@@ -6,7 +6,7 @@
 // group `probes` proves that they see a deliberate leak before the others trust them.
 //   soak_test probes|cycles DLL
 //   soak_test requests DLL SIMULATOR PRICES
-//   soak_test dialog DLL DATABASE CLIENT_LIBRARY (soak_dialog_test.sh gives it both)
+//   soak_test dialog DLL DATABASE CLIENT_LIBRARY (soak_dialog_test.sh: database and display)
 #include <windows.h>
 // After windows.h, whose types they use.
 #include <commctrl.h>
@@ -246,6 +246,7 @@ bool FindDialogUp(DialogUp& up) {
 // Plays the user of one round: waits for the dialog to be up, closes it in one of the ways a
 // window is closed, and waits for it to go. A dialog that does not go ends the process: the
 // modal loop that missed its end never returns, and the test says so instead of timing out.
+// The sent closes arrive inside the dialog's GetMessage, which must not wait on after them.
 struct Closer {
     DialogUp up;
     int round = 0;
@@ -300,8 +301,8 @@ LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-// 200 dialogs over a real registry database, each closed by a closer thread as a user would;
-// after 20 nothing more is held.
+// 200 dialogs over a real registry database, each closed by a closer thread; after the warm-up
+// nothing more is held.
 void Dialogs() {
     constexpr int kWarmUp = 20, kHeapSettled = 100, kRounds = 200;
     Session vk;
