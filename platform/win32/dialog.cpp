@@ -171,6 +171,9 @@ class Win32SelectDialog final : public SelectDialogWindow {
     void Close(int32_t modal_result) override {
         modal_result_ = modal_result;
         closed_ = true;
+        // A close in a sent message (WM_CLOSE or BM_CLICK from another thread) runs inside
+        // GetMessage, which would then wait on for a posted message: this one ends the loop.
+        PostMessageA(window_, WM_NULL, 0, 0);
     }
 
   private:
@@ -271,6 +274,8 @@ void Win32SelectDialog::Release() {
     }
     RemovePropA(window_, kOwnerProperty);
     DestroyWindow(window_);
+    // The list shares its image list (LVS_SHAREIMAGELISTS), so that it is destroyed here once
+    // and not by the list first.
     if (markers_ != nullptr) ImageList_Destroy(markers_);
     if (font_ != nullptr) DeleteObject(font_);
     if (title_font_ != nullptr) DeleteObject(title_font_);
@@ -310,8 +315,9 @@ void Win32SelectDialog::CreateControls() {
                    buttons_y, kButtonWidth, kButtonHeight, kIdApply);
     const int list_y = kTitleHeight + kFilterStripHeight;
     list_ = child(WS_EX_CLIENTEDGE, WC_LISTVIEWA, "",
-                  WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS, 0,
-                  list_y, kClientWidth, kClientHeight - kButtonStripHeight - list_y, kIdList);
+                  WS_TABSTOP | LVS_REPORT | LVS_OWNERDATA | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
+                      LVS_SHAREIMAGELISTS,
+                  0, list_y, kClientWidth, kClientHeight - kButtonStripHeight - list_y, kIdList);
     filter_ = child(WS_EX_CLIENTEDGE, "EDIT", "", WS_TABSTOP | ES_AUTOHSCROLL, filter_x, strip + 6,
                     249, 21, kIdFilter);
     SendMessageA(filter_, EM_LIMITTEXT, 0, 0);
