@@ -53,11 +53,34 @@ class FailingFiles final : public FileSystem {
     FileSystem& real_ = backend::Files();
 };
 
-// The platform's loader, with the library made to fail to load or an entry point left out.
+// A client-library call that fails as the library reports an error: a status vector with one
+// error code and no arguments, and that code returned.
+constexpr fb::Status kLockConflict = 335544345;  // "lock conflict on no wait transaction"
+
+template <typename Fn>
+struct FailingCall;
+template <typename... Args>
+struct FailingCall<fb::Status(KV_ISC_CALL*)(fb::Status*, Args...)> {
+    static fb::Status KV_ISC_CALL Call(fb::Status* status, Args...) {
+        status[0] = 1;
+        status[1] = kLockConflict;
+        status[2] = 0;
+        return kLockConflict;
+    }
+};
+
+template <typename Fn>
+void* Failing() {
+    return reinterpret_cast<void*>(&FailingCall<Fn>::Call);
+}
+
+// The platform's loader, with the library made to fail to load, an entry point left out, or
+// one call of the library made to fail.
 class FailingLoader final : public WrappingLoader {
   public:
     bool fail_open = false;
     std::string missing_entry;
+    std::string failing_call;
 
     void* Open(const std::string& name, uint32_t& os_error) override {
         if (!fail_open) return WrappingLoader::Open(name, os_error);
@@ -67,7 +90,24 @@ class FailingLoader final : public WrappingLoader {
 
   private:
     void* Wrap(const std::string& name, void* real) override {
-        return name == missing_entry ? nullptr : real;
+        if (name == missing_entry) return nullptr;
+        if (name != failing_call) return real;
+        static const std::pair<const char*, void*> kFailing[] = {
+            {"isc_attach_database", Failing<fb::AttachDatabaseFn>()},
+            {"isc_detach_database", Failing<fb::DetachDatabaseFn>()},
+            {"isc_start_multiple", Failing<fb::StartMultipleFn>()},
+            {"isc_rollback_transaction", Failing<fb::RollbackTransactionFn>()},
+            {"isc_dsql_alloc_statement2", Failing<fb::AllocStatement2Fn>()},
+            {"isc_dsql_prepare", Failing<fb::PrepareFn>()},
+            {"isc_dsql_describe_bind", Failing<fb::DescribeFn>()},
+            {"isc_dsql_execute", Failing<fb::ExecuteFn>()},
+            {"isc_dsql_fetch", Failing<fb::FetchFn>()},
+            {"isc_dsql_free_statement", Failing<fb::FreeStatementFn>()},
+        };
+        for (const auto& [entry, failing] : kFailing) {
+            if (name == entry) return failing;
+        }
+        return real;
     }
 };
 
@@ -219,6 +259,37 @@ TEST(FaultInjection, EachOperationFailsAloneAndTheNextCallWorks) {
         ExpectLogged(error, f.mended_error, std::string(f.operation) + ", mended");
         world.desktop.ExpectReleased();
         EXPECT_EQ(world.processes.open_handles, 0) << f.operation;
+    }
+}
+
+// Each call of the client library fails alone while SopostavNames reads the registry: the
+// library's own text reaches the host's log, or, for a call that only cleans up, the method goes
+// on; and the next call, with the library working again, opens the dialog.
+TEST(FaultInjection, EachClientLibraryCallFailsAloneAndTheNextCallWorks) {
+    const std::vector<Variant> sopostav = {Str("Аспирин"), Str("")};
+    const char* const library_text = "lock conflict on no wait transaction";
+    const char* const went_on = "The name-matching dialog cannot be shown";
+    const std::pair<const char*, const char*> calls[] = {
+        {"isc_attach_database", library_text},
+        {"isc_start_multiple", library_text},
+        {"isc_dsql_alloc_statement2", library_text},
+        {"isc_dsql_prepare", library_text},
+        {"isc_dsql_describe_bind", library_text},
+        {"isc_dsql_execute", library_text},
+        {"isc_dsql_fetch", library_text},
+        {"isc_rollback_transaction", went_on},
+        {"isc_dsql_free_statement", went_on},
+        {"isc_detach_database", went_on},
+    };
+    for (const auto& [call, logged] : calls) {
+        World world;
+        std::string error;
+        world.libraries.failing_call = call;
+        EXPECT_EQ(world.Call("SopostavNames", sopostav, error), 0) << call;
+        ExpectLogged(error, logged, call);
+        world.libraries.failing_call.clear();
+        EXPECT_EQ(world.Call("SopostavNames", sopostav, error), 0) << call;
+        ExpectLogged(error, went_on, std::string(call) + ", mended");
     }
 }
 
