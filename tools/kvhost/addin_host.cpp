@@ -51,19 +51,21 @@ bool InstallForUser(const std::wstring& dll, bool install) {
     return SUCCEEDED(result);
 }
 
-std::wstring UserClassesValue(const std::wstring& key) {
+std::wstring DefaultText(HKEY root, const std::wstring& path, REGSAM access, bool expandable) {
     HKEY opened = nullptr;
-    const std::wstring path = L"Software\\Classes\\" + key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return {};
-    }
+    if (RegOpenKeyExW(root, path.c_str(), 0, access, &opened) != ERROR_SUCCESS) return {};
     wchar_t value[MAX_PATH * 2] = {};
     DWORD bytes = sizeof value - sizeof(wchar_t);
     DWORD type = 0;
     const LONG read =
         RegQueryValueExW(opened, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
     RegCloseKey(opened);
-    return read == ERROR_SUCCESS && type == REG_SZ ? std::wstring(value) : std::wstring();
+    const bool text = type == REG_SZ || (expandable && type == REG_EXPAND_SZ);
+    return read == ERROR_SUCCESS && text ? std::wstring(value) : std::wstring();
+}
+
+std::wstring UserClassesValue(const std::wstring& key) {
+    return DefaultText(HKEY_CURRENT_USER, L"Software\\Classes\\" + key, KEY_READ, false);
 }
 
 namespace {

@@ -52,6 +52,10 @@ class HostConnection final : public IDispatch {
 // Per-user registration through the DLL's own DllInstall; prints what happened.
 bool InstallForUser(const std::wstring& dll, bool install);
 
+// The default value of a registry key as text (REG_SZ, and REG_EXPAND_SZ unexpanded when
+// `expandable`); empty when there is none.
+std::wstring DefaultText(HKEY root, const std::wstring& path, REGSAM access, bool expandable);
+
 // The default value of a key under the current user's classes; empty when there is none.
 std::wstring UserClassesValue(const std::wstring& key);
 

@@ -89,20 +89,9 @@ bool SystemIs64Bit() {
 // The registry view of the given bitness, as a flag for RegOpenKeyEx.
 REGSAM ViewFlag(int bits) { return bits == 64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY; }
 
-// The default value (text) of a key; empty when there is none.
+// The default value (text) of a key in a registry view; empty when there is none.
 std::wstring DefaultValue(HKEY root, const std::wstring& path, REGSAM view) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) {
-        return {};
-    }
-    wchar_t value[MAX_PATH * 2] = {};
-    DWORD bytes = sizeof value - sizeof(wchar_t);
-    DWORD type = 0;
-    const LONG read =
-        RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes);
-    RegCloseKey(key);
-    return read == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ) ? value
-                                                                              : std::wstring();
+    return DefaultText(root, path, KEY_QUERY_VALUE | view, true);
 }
 
 // The system's own text for an error code, on one line.
