@@ -241,9 +241,9 @@ TEST_F(DeskTest, PutsTheWindowBackIntoWhateverTheBlockHolds) {
 TEST_F(DeskTest, IgnoresMessagesOfNoRequest) {
     EXPECT_FALSE(Send(1024, "-1\t4660").answers);
     EXPECT_FALSE(Send(1041, "-1\t4660").answers);
-    EXPECT_EQ(FindMessage(1026), nullptr);
-    ASSERT_EQ(Messages().size(), 11u);
-    for (const MessageInfo& m : Messages()) EXPECT_EQ(m.answered, m.number != M::UseAutozakaz);
+    EXPECT_EQ(M::Find(1026), nullptr);
+    ASSERT_EQ(std::size(M::kAll), 11u);
+    for (const M::MessageInfo& m : M::kAll) EXPECT_EQ(m.answered, m.number != M::UseAutozakaz);
     EXPECT_EQ(desk.IdleText(), "0\t4660\t");
 }
 

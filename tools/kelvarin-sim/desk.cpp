@@ -70,30 +70,6 @@ bool ParseDate(std::string_view text, Date& date) {
 
 }  // namespace
 
-const std::vector<MessageInfo>& Messages() {
-    static const std::vector<MessageInfo> messages = {
-        {M::UseAutozakaz, "UseAutozakaz", false},
-        {M::PreparePrice, "PreparePrice", true},
-        {M::ClearCurrentZakaz, "ClearCurrentZakaz", true},
-        {M::ClearAutoZakaz, "ClearAutoZakaz", true},
-        {M::CountPositionInZakaz, "CountPositionInZakaz", true},
-        {M::ZakazInArhive, "ZakazInArhive", true},
-        {M::SelectPositionFromZakaz, "SelectPositionFromZakaz", true},
-        {M::GetPosition, "GetPosition", true},
-        {M::FindPosition, "FindPosition", true},
-        {M::FindPacket, "FindPacket", true},
-        {M::FindAutoZakazFromFile, "FindAutoZakazFromFile", true},
-    };
-    return messages;
-}
-
-const MessageInfo* FindMessage(uint32_t number) {
-    for (const MessageInfo& info : Messages()) {
-        if (info.number == number) return &info;
-    }
-    return nullptr;
-}
-
 std::vector<Offer> ParsePriceList(std::string_view utf8) {
     if (utf8.substr(0, 3) == "\xEF\xBB\xBF") utf8.remove_prefix(3);
     std::vector<Offer> offers;

@@ -17,16 +17,6 @@ namespace kvsim {
 
 constexpr char kBlockName[] = "KelvarinMapFile";
 
-struct MessageInfo {
-    uint32_t number;
-    const char* name;  // the component's method that sends it
-    bool answered;     // false for the one message the component does not wait for
-};
-
-// The eleven messages (link/messages.h).
-const std::vector<MessageInfo>& Messages();
-const MessageInfo* FindMessage(uint32_t number);
-
 struct Date {
     int year = 0;
     int month = 0;

@@ -132,13 +132,13 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    const kvsim::MessageInfo* info = kvsim::FindMessage(message);
+    const kv::messages::MessageInfo* info = kv::messages::Find(message);
     ++g.requests;
     const std::string request = BlockText();
     // Message parameters are 32-bit integers on both sides.
     const auto w = static_cast<int32_t>(wparam);
     const auto l = static_cast<int32_t>(lparam);
-    Log("REQUEST %u %s wParam=%d lParam=%d text=%s", message, info->name, w, l,
+    Log("REQUEST %u %s wParam=%d lParam=%d text=%s", message, info->method, w, l,
         kvsim::Printable(request).c_str());
     if (g.pending) {
         KillTimer(window, kAnswerTimer);
@@ -170,7 +170,7 @@ void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    if (kvsim::FindMessage(message) != nullptr) {
+    if (kv::messages::Find(message) != nullptr) {
         // Nothing may unwind through the system's call of this procedure.
         try {
             OnRequest(window, message, wparam, lparam);
