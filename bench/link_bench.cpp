@@ -43,10 +43,16 @@ class InstantDesktop final : public kv::DesktopChannel {
     View MapBlock(uintptr_t) override { return {block.data(), block.size()}; }
     void UnmapBlock(const View&) override {}
     void CloseBlock(uintptr_t) override {}
-    uintptr_t OpenTurn(const std::string&) override { return 1; }
+    std::vector<char> record = std::vector<char>(24, '\0');
+    TurnObjects OpenTurn(const std::string&, const std::string&, uint32_t) override {
+        TurnObjects turn;
+        turn.mutex = 1;
+        turn.record = {record.data(), record.size()};
+        return turn;
+    }
     TurnWait WaitForTurn(uintptr_t, uint32_t) override { return TurnWait::Taken; }
     void EndTurn(uintptr_t) override {}
-    void CloseTurn(uintptr_t) override {}
+    bool WindowExists(int32_t) override { return true; }
     void SendToWindow(int32_t, uint32_t, int32_t, int32_t) override {
         std::strcpy(block.data(), "0\t123456\t");
     }

@@ -94,9 +94,6 @@ class T_vk_object {
     std::string DirToZakaz;
     // Cleared by StopFind, which may come from another thread while a request waits.
     std::atomic<int32_t> Searching{0};
-    // The mutex of the turns at the block, opened by the first request and kept until the
-    // object goes, so that a request costs no more system calls than it must.
-    uintptr_t TurnHandle = 0;
 
     // Puts an ANSI text into ResultValue as VT_BSTR.
     void SetResultText(std::string_view ansi);

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "common/variant.h"
 #include "component/vk_object.h"
+#include "link/messages.h"
 
 namespace kv {
 
@@ -64,10 +65,13 @@ bool Took(DesktopChannel::TurnWait wait) {
 }  // namespace
 
 WaitOutcome RequestCycle::TakeTurn() {
-    uintptr_t& turn = vk_.TurnHandle;
-    if (turn == 0) turn = channel_.OpenTurn(kTurnName);
-    if (turn == 0) return WaitOutcome::Done;  // no mutex to be had: on alone, as a lone copy
-    DesktopChannel::TurnWait wait = channel_.WaitForTurn(turn, 0);
+    turn_ = channel_.OpenTurn(kTurnName, kRecordName, kOutstandingRecordSize);
+    if (!turn_.missing.empty()) {
+        turn_note_ = turn_.missing + " cannot be had (error " + std::to_string(turn_.os_error) +
+                     (turn_.mutex == 0 ? "): no turn, alone" : "): no record of earlier requests");
+    }
+    if (turn_.mutex == 0) return WaitOutcome::Done;  // on alone, as a lone copy
+    DesktopChannel::TurnWait wait = channel_.WaitForTurn(turn_.mutex, 0);
     if (wait == DesktopChannel::TurnWait::Busy) {
         // Another copy is talking to the desktop application. Waiting in slices lets StopFind
         // end the wait as it ends the wait for an answer.
@@ -78,23 +82,109 @@ WaitOutcome RequestCycle::TakeTurn() {
         while (wait == DesktopChannel::TurnWait::Busy && left >= 0 && vk_.Searching.load() == 1) {
             // At most until the first moment at which more than Timeout has passed.
             wait = channel_.WaitForTurn(
-                turn, static_cast<uint32_t>(std::min<int64_t>(kPollMilliseconds, left + 1)));
-            turn_wait_ = channel_.TickCount() - start;
-            left = static_cast<int64_t>(vk_.Timeout) - turn_wait_;
+                turn_.mutex, static_cast<uint32_t>(std::min<int64_t>(kPollMilliseconds, left + 1)));
+            spent_ = channel_.TickCount() - start;
+            left = static_cast<int64_t>(vk_.Timeout) - spent_;
         }
         waiting_ = false;
         has_turn_ = Took(wait);
         if (vk_.Searching.exchange(0) != 1) return WaitOutcome::Stopped;
-        return left < 0 ? WaitOutcome::TimedOut : WaitOutcome::Done;
+        if (left < 0) return WaitOutcome::TimedOut;
     }
-    // A wait that failed leaves the request to go on alone, as a lone copy would.
     has_turn_ = Took(wait);
+    if (wait == DesktopChannel::TurnWait::TakenAbandoned) {
+        turn_note_ = "taken over from a copy that ended in its turn";
+    } else if (wait == DesktopChannel::TurnWait::Failed) {
+        turn_note_ = "the wait for the turn failed: alone";  // as a lone copy would
+    }
     return WaitOutcome::Done;
+}
+
+template <typename Done>
+WaitOutcome RequestCycle::WaitBeforeTheMessage(Done done) {
+    vk_.Searching.store(1);
+    waiting_ = true;
+    const uint32_t start = channel_.TickCount();
+    WaitOutcome outcome = WaitOutcome::Done;
+    while (!done()) {
+        const uint32_t elapsed = channel_.TickCount() - start;
+        if (static_cast<int64_t>(elapsed) + spent_ > static_cast<int64_t>(vk_.Timeout)) {
+            outcome = WaitOutcome::TimedOut;
+            break;
+        }
+        channel_.Pause(kPollMilliseconds);
+        if (vk_.Searching.load() != 1) {
+            outcome = WaitOutcome::Stopped;
+            break;
+        }
+    }
+    spent_ += channel_.TickCount() - start;
+    waiting_ = false;
+    if (vk_.Searching.exchange(0) != 1) outcome = WaitOutcome::Stopped;
+    return outcome;
+}
+
+WaitOutcome RequestCycle::SettleEarlier() {
+    if (!has_turn_) return WaitOutcome::Done;
+    Outstanding record = ReadOutstanding(turn_.record);
+    if (record.wait == Outstanding::Wait::None) return WaitOutcome::Done;
+    const Outstanding found = record;
+    const uint32_t start = channel_.TickCount();
+    bool answer_came = false;
+    uint32_t answered_after = 0;
+    uint32_t last_look = 0;
+    Settling settling = Settling::Waiting;
+    const WaitOutcome outcome = WaitBeforeTheMessage([&] {
+        const Outstanding::Wait before = record.wait;
+        const uint32_t now = channel_.TickCount();
+        settling = Advance(record, Text(), now, channel_);
+        last_look = now - start;
+        if (before == Outstanding::Wait::Answer &&
+            (settling == Settling::Answered || settling == Settling::WindowBack)) {
+            answer_came = true;
+            answered_after = now - start;
+        }
+        return record.wait == Outstanding::Wait::None;
+    });
+    WriteOutstanding(turn_.record, record);
+
+    // For the trace.
+    const uint32_t waited = channel_.TickCount() - start;
+    std::string note = std::string(messages::MethodOf(found.message)) + " of process " +
+                       std::to_string(found.process) + ": ";
+    if (answer_came) {
+        note += "its answer came after " + std::to_string(answered_after) + " ms and was discarded";
+    }
+    const char* separator = answer_came ? "; " : "";
+    switch (settling) {
+        case Settling::WindowBack:
+            if (!answer_came || last_look > answered_after) {
+                note += separator + std::string("the window back after ") +
+                        std::to_string(last_look) + " ms";
+            }
+            break;
+        case Settling::Expired:
+            note += separator + std::string("expired");
+            break;
+        case Settling::WindowGone:
+            note += separator + std::string("its window is gone");
+            break;
+        case Settling::Waiting:
+        case Settling::Answered:
+            note +=
+                separator +
+                std::string(outcome == WaitOutcome::Stopped ? "stopped" : "still waiting") +
+                (record.wait == Outstanding::Wait::Answer ? " for its answer" : " for the window") +
+                " after " + std::to_string(waited) + " ms";
+            break;
+    }
+    earlier_note_ = std::move(note);
+    return outcome;
 }
 
 void RequestCycle::EndTurn() {
     if (!has_turn_) return;
-    channel_.EndTurn(vk_.TurnHandle);
+    channel_.EndTurn(turn_.mutex);
     has_turn_ = false;
 }
 
@@ -121,8 +211,28 @@ void RequestCycle::Write(std::string_view request) {
     view_.data[request.size()] = '\0';
 }
 
-void RequestCycle::Send(int32_t window, uint32_t message, int32_t wparam, int32_t lparam) {
+void RequestCycle::Send(int32_t window, uint32_t message, int32_t wparam, int32_t lparam,
+                        bool waits) {
+    const bool recorded = waits && has_turn_ && turn_.record.data != nullptr;
+    if (recorded) {
+        own_ = {Outstanding::Wait::Answer, message, window, vk_.platform().traces.ProcessId(),
+                channel_.TickCount()};
+        WriteOutstanding(turn_.record, own_);
+    }
     channel_.SendToWindow(window, message, wparam, lparam);
+    if (recorded) {
+        own_.since = channel_.TickCount();  // a long message: still waited for
+        WriteOutstanding(turn_.record, own_);
+    }
+}
+
+void RequestCycle::SettleOwn(std::string_view block_text) {
+    if (own_.wait == Outstanding::Wait::None) return;
+    const uint32_t now = channel_.TickCount();
+    Advance(own_, block_text, now, channel_);
+    // Given up on now: the record's lifetime counts from here.
+    if (own_.wait == Outstanding::Wait::Answer) own_.since = now;
+    WriteOutstanding(turn_.record, own_);
 }
 
 WaitOutcome RequestCycle::Wait(std::string& answer) {
@@ -133,30 +243,25 @@ WaitOutcome RequestCycle::Wait(std::string& answer) {
         // Unsigned difference: a wrap of the tick counter during the wait does no harm. Signed
         // 64-bit comparison: a negative Timeout has always passed.
         const uint32_t elapsed = channel_.TickCount() - start;
-        if (static_cast<int64_t>(elapsed) > static_cast<int64_t>(vk_.Timeout) - turn_wait_) {
+        if (static_cast<int64_t>(elapsed) > static_cast<int64_t>(vk_.Timeout) - spent_) {
             vk_.Searching.store(0);
             waiting_ = false;
+            SettleOwn(Text());
             return WaitOutcome::TimedOut;
         }
         std::string text = Text();
         if (StatusOf(text) >= 0) {
             vk_.Searching.store(0);
             waiting_ = false;
+            SettleOwn(text);
             answer = std::move(text);
             return WaitOutcome::Done;
         }
         channel_.Pause(kPollMilliseconds);
     }
     waiting_ = false;  // StopFind cleared the flag
+    SettleOwn(Text());
     return WaitOutcome::Stopped;
-}
-
-void RequestCycle::AwaitWindow(int32_t window) {
-    const uint32_t start = channel_.TickCount();
-    while (WindowOf(HandleFieldOf(Text())) != window) {
-        if (channel_.TickCount() - start > kWindowBackMilliseconds) return;
-        channel_.Pause(kPollMilliseconds);
-    }
 }
 
 }  // namespace kv

@@ -57,7 +57,6 @@ constexpr FailureRules kStatusEverywhere{-1, -2, -2, -3};
 using AnswerReader = int32_t (*)(T_vk_object& vk, std::string_view answer, int32_t status);
 
 struct RequestSpec {
-    const char* method;             // the English name, for the trace
     std::span<const Field> layout;  // fields joined by tabs
     bool ends_with_tab;
     uint32_t message;
@@ -67,10 +66,6 @@ struct RequestSpec {
     bool takes_file_parameter;
     AnswerReader read_answer;
     FailureRules failures;
-    // The answer's records start in field 2, over the window's handle: the request keeps its
-    // turn until the desktop application has put its window back, so that the next request of
-    // any copy finds the window there and not a record's number.
-    bool answer_covers_window = false;
 };
 
 int32_t ReadStatus(T_vk_object&, std::string_view, int32_t status) { return status; }
@@ -130,42 +125,37 @@ constexpr Field kAutoOrderFile[] = {F::Pending, F::FileWithZakaz};
 constexpr Field kPoint[] = {F::Pending, F::HandleField, F::PointName};
 constexpr Field kHandleOnly[] = {F::Pending, F::HandleField};
 
-// Columns: method, text layout, text ends with a tab, message, wParam, lParam, waits for the
+// Columns: text layout, text ends with a tab, message, wParam, lParam, waits for the
 // answer, takes the file parameter, answer reader, {result when the block cannot be opened,
-// result and PriceID when it cannot be mapped, PriceID on a timeout}, the answer covers the
-// window.
+// result and PriceID when it cannot be mapped, PriceID on a timeout}.
 // clang-format off
-constexpr RequestSpec kUseAutozakaz{"UseAutozakaz", kPosition, false, M::UseAutozakaz,
-                                    Arg::Param0, Arg::Zero, false, false, nullptr,
-                                    {0, 0, -2, -3 /* never waits */}};
-constexpr RequestSpec kPreparePrice{"PreparePrice", kPosition, false, M::PreparePrice, Arg::Zero,
-                                    Arg::Zero, true, false, ReadStatus, {0, 0, -2, -3}};
-constexpr RequestSpec kClearCurrentZakaz{"ClearCurrentZakaz", kPositionAtPoint, false,
-                                         M::ClearCurrentZakaz, Arg::Zero, Arg::Zero, true, false,
-                                         ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kClearAutoZakaz{"ClearAutoZakaz", kPositionAtPoint, false,
-                                      M::ClearAutoZakaz, Arg::Zero, Arg::Zero, true, false,
-                                      ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kCountPositionInZakaz{"CountPositionInZakaz", kPositionAtPoint, false,
-                                            M::CountPositionInZakaz, Arg::Zero, Arg::Zero, true,
-                                            false, ReadStatus, kStatusEverywhere};
-constexpr RequestSpec kZakazInArhive{"ZakazInArhive", kHandleOnly, false, M::ZakazInArhive,
-                                     Arg::Zero, Arg::Zero, true, false, ReadStatus,
-                                     {0, 0, -2, -1}};
-constexpr RequestSpec kSelectPositionFromZakaz{"SelectPositionFromZakaz", kHandleOnly, true,
-                                               M::SelectPositionFromZakaz, Arg::Param0, Arg::Zero,
-                                               true, false, ReadStatus, {-1, -2, -1, -1}};
-constexpr RequestSpec kGetPosition{"GetPosition", kPoint, false, M::GetPosition, Arg::Zero,
-                                   Arg::Zero, true, false, ReadStatus, {-1, -2, -1, -1}};
-constexpr RequestSpec kFindPosition{"FindPosition", kPositionSought, false, M::FindPosition,
-                                    Arg::Param0, Arg::Param1, true, false, ReadFoundPosition,
+constexpr RequestSpec kUseAutozakaz{kPosition, false, M::UseAutozakaz, Arg::Param0, Arg::Zero,
+                                    false, false, nullptr, {0, 0, -2, -3 /* never waits */}};
+constexpr RequestSpec kPreparePrice{kPosition, false, M::PreparePrice, Arg::Zero, Arg::Zero,
+                                    true, false, ReadStatus, {0, 0, -2, -3}};
+constexpr RequestSpec kClearCurrentZakaz{kPositionAtPoint, false, M::ClearCurrentZakaz,
+                                         Arg::Zero, Arg::Zero, true, false, ReadStatus,
+                                         kStatusEverywhere};
+constexpr RequestSpec kClearAutoZakaz{kPositionAtPoint, false, M::ClearAutoZakaz, Arg::Zero,
+                                      Arg::Zero, true, false, ReadStatus, kStatusEverywhere};
+constexpr RequestSpec kCountPositionInZakaz{kPositionAtPoint, false, M::CountPositionInZakaz,
+                                            Arg::Zero, Arg::Zero, true, false, ReadStatus,
+                                            kStatusEverywhere};
+constexpr RequestSpec kZakazInArhive{kHandleOnly, false, M::ZakazInArhive, Arg::Zero, Arg::Zero,
+                                     true, false, ReadStatus, {0, 0, -2, -1}};
+constexpr RequestSpec kSelectPositionFromZakaz{kHandleOnly, true, M::SelectPositionFromZakaz,
+                                               Arg::Param0, Arg::Zero, true, false, ReadStatus,
+                                               {-1, -2, -1, -1}};
+constexpr RequestSpec kGetPosition{kPoint, false, M::GetPosition, Arg::Zero, Arg::Zero, true,
+                                   false, ReadStatus, {-1, -2, -1, -1}};
+constexpr RequestSpec kFindPosition{kPositionSought, false, M::FindPosition, Arg::Param0,
+                                    Arg::Param1, true, false, ReadFoundPosition,
                                     kStatusEverywhere};
-constexpr RequestSpec kFindPacket{"FindPacket", kPacket, true, M::FindPacket, Arg::PacketCount,
-                                  Arg::Zero, true, false, ReadPacketAnswer, kStatusEverywhere,
-                                  true};
-constexpr RequestSpec kFindAutoZakazFromFile{"FindAutoZakazFromFile", kAutoOrderFile, true,
-                                             M::FindAutoZakazFromFile, Arg::PacketCount,
-                                             Arg::Zero, true, true, ReadDone, kStatusEverywhere};
+constexpr RequestSpec kFindPacket{kPacket, true, M::FindPacket, Arg::PacketCount, Arg::Zero,
+                                  true, false, ReadPacketAnswer, kStatusEverywhere};
+constexpr RequestSpec kFindAutoZakazFromFile{kAutoOrderFile, true, M::FindAutoZakazFromFile,
+                                             Arg::PacketCount, Arg::Zero, true, true, ReadDone,
+                                             kStatusEverywhere};
 // clang-format on
 
 std::string FieldText(T_vk_object& vk, Field field, std::string_view handle_field) {
@@ -240,6 +230,8 @@ struct RequestRecord {
     std::string text;
     bool answered = false;
     std::string answer;
+    std::string turn;     // what kept the turn's objects from this copy
+    std::string earlier;  // what an earlier request had left outstanding
 };
 
 // The result of a request whose wait for its turn or its answer ended without an answer.
@@ -262,9 +254,19 @@ int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle,
         std::string path = vk.GetStringParam(0);
         if (!path.empty()) vk.FileWithZakaz = std::move(path);
     }
-    if (const WaitOutcome turn = cycle.TakeTurn(); turn != WaitOutcome::Done) {
+    const WaitOutcome turn = cycle.TakeTurn();
+    if (record != nullptr) record->turn = cycle.turn_note();
+    if (turn != WaitOutcome::Done) {
         if (record != nullptr) record->outcome = Ending(turn, "no turn in time");
         return Unanswered(vk, spec, turn);
+    }
+    // Nothing is written while an earlier request may still be answered: its answer would be
+    // read as this one's.
+    const WaitOutcome earlier = cycle.SettleEarlier();
+    if (record != nullptr) record->earlier = cycle.earlier_note();
+    if (earlier != WaitOutcome::Done) {
+        if (record != nullptr) record->outcome = Ending(earlier, "earlier request outstanding");
+        return Unanswered(vk, spec, earlier);
     }
     const std::string block_text = cycle.Text();
     const std::string_view handle_field = HandleFieldOf(block_text);
@@ -284,7 +286,7 @@ int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle,
         record->lparam = lparam;
         record->text = std::move(text);
     }
-    cycle.Send(window, spec.message, wparam, lparam);
+    cycle.Send(window, spec.message, wparam, lparam, spec.waits);
     if (!spec.waits) {
         cycle.EndTurn();
         if (record != nullptr) record->outcome = "sent";
@@ -296,7 +298,6 @@ int32_t Exchange(T_vk_object& vk, const RequestSpec& spec, RequestCycle& cycle,
         if (record != nullptr) record->outcome = Ending(wait, "no answer in time");
         return Unanswered(vk, spec, wait);
     }
-    if (spec.answer_covers_window) cycle.AwaitWindow(window);
     if (record != nullptr) {
         record->outcome = "answered";
         record->answered = true;
@@ -324,7 +325,7 @@ int32_t Cycle(T_vk_object& vk, const RequestSpec& spec, RequestRecord* record) {
 // method answers; `result` is null when the request raised an error.
 void TraceRequest(T_vk_object& vk, const RequestSpec& spec, const RequestRecord& record,
                   uint32_t milliseconds, const int32_t* result) {
-    std::vector<TraceField> fields = {{"method", spec.method},
+    std::vector<TraceField> fields = {{"method", M::MethodOf(spec.message)},
                                       {"message", std::to_string(spec.message)}};
     if (record.sent) {
         fields.push_back({"wParam", std::to_string(record.wparam)});
@@ -335,6 +336,8 @@ void TraceRequest(T_vk_object& vk, const RequestSpec& spec, const RequestRecord&
         fields.push_back({"answer", record.answer});
         fields.push_back({"status", std::to_string(StatusOf(record.answer))});
     }
+    if (!record.turn.empty()) fields.push_back({"turn", record.turn});
+    if (!record.earlier.empty()) fields.push_back({"earlier", record.earlier});
     fields.push_back({"ms", std::to_string(milliseconds)});
     if (result != nullptr) fields.push_back({"result", std::to_string(*result)});
     fields.push_back({"outcome", record.outcome});

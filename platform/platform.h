@@ -61,9 +61,21 @@ class DesktopChannel {
     virtual View MapBlock(uintptr_t block) = 0;
     virtual void UnmapBlock(const View& view) = 0;
     virtual void CloseBlock(uintptr_t block) = 0;
-    // The named mutex by which copies of the component take turns at the block: opened (or
-    // created) by name, 0 on failure.
-    virtual uintptr_t OpenTurn(const std::string& name) = 0;
+    // The objects by which copies of the component take turns at the block, named beside it:
+    // the mutex that one copy at a time holds, and a record of `record_size` bytes (zero bytes
+    // when it is made) that only the holder of the mutex reads and writes. Each is opened with
+    // only the rights a copy needs (to wait for and release the mutex, to read and write the
+    // record), or made so that every copy on the workstation, of any user and at any integrity
+    // level, can open it so. Once had, they are kept for the life of the process, so that the
+    // record outlives every component object; what could not be had is tried again next time.
+    struct TurnObjects {
+        uintptr_t mutex = 0;    // 0 when it could not be had
+        View record;            // data null when it could not be had
+        std::string missing;    // the name of an object that could not be had; empty: none
+        uint32_t os_error = 0;  // the system's reason for it
+    };
+    virtual TurnObjects OpenTurn(const std::string& mutex_name, const std::string& record_name,
+                                 uint32_t record_size) = 0;
     enum class TurnWait {
         Taken,
         TakenAbandoned,  // taken from a copy that ended while it held the turn
@@ -73,7 +85,8 @@ class DesktopChannel {
     // Waits up to `milliseconds` (0: only looks) for the turn.
     virtual TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) = 0;
     virtual void EndTurn(uintptr_t turn) = 0;
-    virtual void CloseTurn(uintptr_t turn) = 0;
+    // Whether `window` still is a window; a message to one that is not goes nowhere.
+    virtual bool WindowExists(int32_t window) = 0;
     // Synchronous: returns when the receiving window procedure has handled the message.
     virtual void SendToWindow(int32_t window, uint32_t message, int32_t wparam, int32_t lparam) = 0;
     // Milliseconds since system start, 32 bits, wrapping.

@@ -16,10 +16,14 @@ class AbsentDesktopChannel final : public DesktopChannel {
     View MapBlock(uintptr_t) override { return {}; }
     void UnmapBlock(const View&) override {}
     void CloseBlock(uintptr_t) override {}
-    uintptr_t OpenTurn(const std::string&) override { return 0; }
+    TurnObjects OpenTurn(const std::string& mutex_name, const std::string&, uint32_t) override {
+        TurnObjects none;
+        none.missing = mutex_name;
+        return none;
+    }
     TurnWait WaitForTurn(uintptr_t, uint32_t) override { return TurnWait::Failed; }
     void EndTurn(uintptr_t) override {}
-    void CloseTurn(uintptr_t) override {}
+    bool WindowExists(int32_t) override { return false; }
     void SendToWindow(int32_t, uint32_t, int32_t, int32_t) override {}
     uint32_t TickCount() override {
         const auto since_start = std::chrono::steady_clock::now().time_since_epoch();

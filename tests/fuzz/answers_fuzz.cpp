@@ -7,7 +7,7 @@
 //             "0" TAB 123456 TAB
 //   bit 1     the desktop application never answers
 //   bits 2-3  the answer comes after that many pauses
-//   bits 4-5  after a complete packet answer the announcement comes back after that many pauses
+//   bits 4-5  not used
 //   bit 6     the decimal separator is '.', else ','
 //   bit 7     the short date format is M/d/yy with "-" as separator, else dd.MM.yyyy
 #include "common/datetime.h"
@@ -96,13 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     desk.answers = (flags & 2) == 0;
     desk.answer = std::string(bytes);
     desk.answer_after_pauses = (flags >> 2) & 3;
-    // The window comes back only after a packet answer, which covers it, once that answer is
-    // complete: a request that waits would read the announcement as an answer.
-    int32_t answered_status = -1;
-    const bool complete =
-        fuzz::ReferenceInt32(Field(1, bytes.substr(0, bytes.find('\0'))), answered_status) &&
-        answered_status >= 0;
-    if (request.message == 1039 && complete) desk.window_back_after_pauses = (flags >> 4) & 3;
     os.regional.settings.decimal_separator = (flags & 64) != 0 ? '.' : ',';
     if ((flags & 128) != 0) {
         os.regional.settings.short_date_format = "M/d/yy";
@@ -230,6 +223,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(value == status && vk.PriceID == -1, "the result is the answer's status", detail);
         }
     }
-    Check(desk.turns_opened == desk.turns_closed, "the turn mutex goes with the component");
     return 0;
 }

@@ -190,9 +190,13 @@ class FuzzDesktop final : public DesktopChannel {
     uint32_t pause_ticks = 0;
     std::atomic<int32_t>* searching = nullptr;
 
+    // The window that `window_exists` answers for; others are never windows.
+    bool window_exists = true;
+    std::vector<char> record = std::vector<char>(24, '\0');
+
     uint32_t tick = 1000;
     std::vector<Message> messages;
-    int opened = 0, closed = 0, mapped = 0, unmapped = 0, turns_opened = 0, turns_closed = 0;
+    int opened = 0, closed = 0, mapped = 0, unmapped = 0;
     int pauses = 0;
     bool holds_turn = false;
 
@@ -227,10 +231,17 @@ class FuzzDesktop final : public DesktopChannel {
         Check(handle == kBlock, "the block closed is the one opened");
         ++closed;
     }
-    uintptr_t OpenTurn(const std::string&) override {
-        if (turn_open_fails) return 0;
-        ++turns_opened;
-        return kTurn;
+    TurnObjects OpenTurn(const std::string& mutex_name, const std::string&,
+                         uint32_t record_size) override {
+        Check(record_size == record.size(), "the record's size");
+        TurnObjects turn;
+        if (turn_open_fails) {
+            turn.missing = mutex_name;
+            return turn;
+        }
+        turn.mutex = kTurn;
+        turn.record = {record.data(), record.size()};
+        return turn;
     }
     TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) override {
         Check(turn == kTurn, "the turn waited for is the one opened");
@@ -248,11 +259,7 @@ class FuzzDesktop final : public DesktopChannel {
         Check(turn == kTurn && holds_turn, "only a turn taken is ended");
         holds_turn = false;
     }
-    void CloseTurn(uintptr_t turn) override {
-        if (turn == 0) return;
-        Check(turn == kTurn, "the turn closed is the one opened");
-        ++turns_closed;
-    }
+    bool WindowExists(int32_t) override { return window_exists; }
     void SendToWindow(int32_t window, uint32_t message, int32_t, int32_t) override {
         Check(holds_turn || turn_open_fails, "a message is sent only in the request's turn");
         messages.push_back({window, message, block});

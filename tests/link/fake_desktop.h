@@ -1,7 +1,8 @@
 #pragma once
 // A desktop ordering application that the test scripts: the shared block is a vector of exactly
 // the block's size (so that the sanitizers catch any access past it), the tick counter is
-// simulated, and the answer comes inside the message, some ticks later, or never.
+// simulated, and each message's answer comes inside it, some ticks later, or never. Late answers
+// are never dropped: each is written when its time comes, whatever the block holds then.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,37 +27,47 @@ class FakeDesktop final : public DesktopChannel {
     static constexpr uintptr_t kBlock = 0x4d4d;
     static constexpr uintptr_t kTurn = 0x7475;
 
-    // Every turn mutex the component opened is closed by the time the component has gone.
-    ~FakeDesktop() override { EXPECT_EQ(turns_opened, turns_closed); }
-
     struct Message {
         int32_t window;
         uint32_t message;
         int32_t wparam;
         int32_t lparam;
         std::string text;  // the block's text when the message arrived
+        uint32_t tick;     // when it arrived
     };
 
     std::vector<char> block = std::vector<char>(4096, '#');
     bool open_fails = false;
     bool map_fails = false;
-    int32_t window = 123456;            // the window that answers; a message to any other is lost
+    int32_t window = 123456;   // the window that answers; a message to any other is lost
+    bool window_gone = false;  // `window` is no longer a window
+    int window_checks = 0;
     std::optional<std::string> answer;  // written on a message to `window`, none when empty
     uint32_t answer_after = 0;          // ticks after the message; 0 answers inside it
+    // When set, the answer to each message instead, and its ticks after the message (none:
+    // that message is never answered).
+    struct Reply {
+        std::string text;
+        uint32_t after = 0;
+    };
+    std::function<std::optional<Reply>(const std::string& request)> answer_to;
     uint32_t tick = 1000;
     uint32_t tick_per_read = 0;
     bool real_sleep = false;
     std::function<void()> on_pause;
 
     // The turn at the block: another copy holds it until `other_holds_until` (a tick), unless
-    // it is free; `other_dies` makes that copy end while it holds the turn.
+    // it is free; `other_dies` makes that copy end while it holds the turn. The record of what
+    // an earlier request left outstanding is shared by all copies.
     bool turn_open_fails = false;
+    bool record_open_fails = false;
     std::optional<uint32_t> other_holds_until;
     bool other_dies = false;
     bool holds_turn = false;  // the component's own turn
     std::vector<uint32_t> turn_waits;
     std::function<void()> on_turn_wait;  // after each wait in which the turn did not come
-    int turns_opened = 0, turns_closed = 0;
+    std::vector<char> record = std::vector<char>(24, '\0');
+    DesktopChannel::View RecordView() { return {record.data(), record.size()}; }
 
     std::vector<Message> messages;
     std::vector<uint32_t> pauses;
@@ -98,11 +109,25 @@ class FakeDesktop final : public DesktopChannel {
         EXPECT_EQ(handle, kBlock);
         ++closed;
     }
-    uintptr_t OpenTurn(const std::string& name) override {
-        EXPECT_EQ(name, "KelvarinMapFile.Turn");
-        if (turn_open_fails) return 0;
-        ++turns_opened;
-        return kTurn;
+    TurnObjects OpenTurn(const std::string& mutex_name, const std::string& record_name,
+                         uint32_t record_size) override {
+        EXPECT_EQ(mutex_name, "KelvarinMapFile.Turn");
+        EXPECT_EQ(record_name, "KelvarinMapFile.Outstanding");
+        EXPECT_EQ(record_size, record.size());
+        TurnObjects turn;
+        if (turn_open_fails) {
+            turn.missing = mutex_name;
+            turn.os_error = 5;
+            return turn;
+        }
+        turn.mutex = kTurn;
+        if (record_open_fails) {
+            turn.missing = record_name;
+            turn.os_error = 6;
+            return turn;
+        }
+        turn.record = RecordView();
+        return turn;
     }
     TurnWait WaitForTurn(uintptr_t turn, uint32_t milliseconds) override {
         EXPECT_EQ(turn, kTurn);
@@ -130,18 +155,23 @@ class FakeDesktop final : public DesktopChannel {
         EXPECT_TRUE(holds_turn) << "a turn ended that was not taken";
         holds_turn = false;
     }
-    void CloseTurn(uintptr_t turn) override {
-        if (turn == 0) return;
-        EXPECT_EQ(turn, kTurn);
-        ++turns_closed;
+    bool WindowExists(int32_t w) override {
+        ++window_checks;
+        return w == window && !window_gone;
     }
     void SendToWindow(int32_t to, uint32_t message, int32_t wparam, int32_t lparam) override {
         EXPECT_TRUE(holds_turn || turn_open_fails) << "a message sent out of turn";
-        messages.push_back({to, message, wparam, lparam, Text()});
-        if (to != window || !answer) return;
-        due_ = tick + answer_after;
-        pending_ = true;
-        if (answer_after == 0) Reply();
+        messages.push_back({to, message, wparam, lparam, Text(), tick});
+        if (to != window || window_gone) return;
+        std::optional<Reply> reply = answer_to ? answer_to(Text())
+                                     : answer  ? Reply{*answer, answer_after}
+                                               : std::optional<Reply>();
+        if (!reply) return;
+        pending_.push_back({tick + reply->after, std::move(reply->text)});
+        std::stable_sort(pending_.begin(), pending_.end(), [](const Pending& a, const Pending& b) {
+            return static_cast<int32_t>(a.due - b.due) < 0;
+        });
+        Deliver();
     }
     uint32_t TickCount() override {
         const uint32_t now = tick;
@@ -154,20 +184,27 @@ class FakeDesktop final : public DesktopChannel {
         if (pauses.size() > 10000) throw std::runtime_error("the wait does not end");
         tick += milliseconds + 1;  // a sleep lasts a little longer than asked
         if (real_sleep) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (pending_ && static_cast<int32_t>(tick - due_) >= 0) Reply();
+        Deliver();
         if (on_pause) on_pause();
     }
 
   private:
-    // An answer as long as the block or longer fills it without a zero byte.
-    void Reply() {
-        pending_ = false;
-        const size_t n = std::min(answer->size(), block.size());
-        std::copy(answer->begin(), answer->begin() + static_cast<std::ptrdiff_t>(n), block.begin());
-        if (n < block.size()) block[n] = '\0';
+    struct Pending {
+        uint32_t due;
+        std::string text;
+    };
+    // The answers whose time has come, in the order of their messages. An answer as long as the
+    // block or longer fills it without a zero byte.
+    void Deliver() {
+        while (!pending_.empty() && static_cast<int32_t>(tick - pending_.front().due) >= 0) {
+            const std::string& text = pending_.front().text;
+            const size_t n = std::min(text.size(), block.size());
+            std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), block.begin());
+            if (n < block.size()) block[n] = '\0';
+            pending_.erase(pending_.begin());
+        }
     }
-    uint32_t due_ = 0;
-    bool pending_ = false;
+    std::vector<Pending> pending_;
 };
 
 // Holds the desktop application ahead of the platform that refers to it.

@@ -171,22 +171,29 @@ TEST(RequestCycle, TurnOutcomesFollowEachRequestsTimeoutRules) {
     }
 }
 
-TEST(RequestCycle, TurnMutexIsOpenedOnceAndWithoutItTheCopyGoesOnAlone) {
-    Link link;
-    link.desktop.answer = "7";
-    link.vk.Timeout = 1000;
-    EXPECT_EQ(link.Call("GetPosition"), 7);
-    link.desktop.SetText("0\t123456\t");
-    EXPECT_EQ(link.Call("GetPosition"), 7);
-    EXPECT_EQ(link.desktop.turns_opened, 1) << "kept for the object's life";
-    EXPECT_EQ(link.desktop.turns_closed, 0);
-
-    Link alone;
-    alone.desktop.turn_open_fails = true;
-    alone.desktop.answer = "7";
-    alone.vk.Timeout = 1000;
-    EXPECT_EQ(alone.Call("GetPosition"), 7);
-    EXPECT_TRUE(alone.desktop.turn_waits.empty());
+// Without the mutex the copy goes on alone, as a lone copy would; without the record it keeps
+// its turn but cannot know of earlier requests. Either way the trace says which object could
+// not be had and why.
+TEST(RequestCycle, TurnObjectsThatCannotBeHadAreNamedInTheTrace) {
+    struct Case {
+        bool mutex_fails;
+        const char* note;
+    };
+    for (const Case& c :
+         {Case{true, "\tturn=KelvarinMapFile.Turn cannot be had (error 5): no turn, alone\t"},
+          Case{false,
+               "\tturn=KelvarinMapFile.Outstanding cannot be had (error 6): no record of "
+               "earlier requests\t"}}) {
+        Link link(Tracing::On);
+        (c.mutex_fails ? link.desktop.turn_open_fails : link.desktop.record_open_fails) = true;
+        link.desktop.answer = "7";
+        link.vk.Timeout = 1000;
+        EXPECT_EQ(link.Call("GetPosition"), 7);
+        EXPECT_EQ(link.desktop.turn_waits.empty(), c.mutex_fails);
+        ASSERT_EQ(link.traces.lines.size(), 1u);
+        EXPECT_NE(link.traces.lines[0].find(c.note), std::string::npos) << link.traces.lines[0];
+        link.desktop.ExpectReleased();
+    }
 }
 
 TEST(RequestCycle, StaleWindowTimesOut) {
@@ -200,17 +207,24 @@ TEST(RequestCycle, StaleWindowTimesOut) {
     link.desktop.ExpectReleased();
 }
 
-// StopFind ends the wait for the answer, and the wait for the turn, at its next pass.
+// StopFind ends the wait for the answer, the wait for the turn and the wait for an earlier
+// request's answer, at its next pass; nothing is sent for a request stopped before its message.
 TEST(RequestCycle, StopFindDuringTheWait) {
-    for (const bool for_the_turn : {false, true}) {
+    enum Wait { ForTheAnswer, ForTheTurn, ForTheEarlierRequest };
+    for (const Wait wait : {ForTheAnswer, ForTheTurn, ForTheEarlierRequest}) {
         Link link;
         link.vk.Timeout = 100000;
         link.vk.TradeName = "old";
         link.desktop.answer = "12\t\tnew";
         link.desktop.answer_after = 1000;
-        if (for_the_turn) link.desktop.other_holds_until = link.desktop.tick + 5000;
+        if (wait == ForTheTurn) link.desktop.other_holds_until = link.desktop.tick + 5000;
+        if (wait == ForTheEarlierRequest) {
+            link.desktop.SetText("-1\t123456\tearlier");
+            WriteOutstanding(link.desktop.RecordView(),
+                             {Outstanding::Wait::Answer, 1038, 123456, 77, link.desktop.tick});
+        }
         const std::vector<uint32_t>& passes =
-            for_the_turn ? link.desktop.turn_waits : link.desktop.pauses;
+            wait == ForTheTurn ? link.desktop.turn_waits : link.desktop.pauses;
         int stops = 0;
         const auto stop_at_the_third_pass = [&] {
             if (passes.size() == 3) {
@@ -218,14 +232,19 @@ TEST(RequestCycle, StopFindDuringTheWait) {
                 EXPECT_EQ(link.Call("StopFind"), 0);
             }
         };
-        (for_the_turn ? link.desktop.on_turn_wait : link.desktop.on_pause) = stop_at_the_third_pass;
+        (wait == ForTheTurn ? link.desktop.on_turn_wait : link.desktop.on_pause) =
+            stop_at_the_third_pass;
         EXPECT_EQ(link.Call("FindPosition", {Variant::Int32(1), Variant::Int32(2), Str("3")}), 0);
         EXPECT_EQ(stops, 1);
         EXPECT_EQ(passes.size(), 3u) << "the wait ends at the next pass";
-        EXPECT_EQ(link.desktop.messages.size(), for_the_turn ? 0u : 1u);
+        EXPECT_EQ(link.desktop.messages.size(), wait == ForTheAnswer ? 1u : 0u);
         EXPECT_EQ(link.vk.PriceID, -1);
         EXPECT_EQ(link.vk.TradeName, "old");
         EXPECT_EQ(link.vk.Searching.load(), 0);
+        // A stopped request is as outstanding as one that timed out.
+        if (wait != ForTheTurn) {
+            EXPECT_EQ(ReadOutstanding(link.desktop.RecordView()).wait, Outstanding::Wait::Answer);
+        }
         link.desktop.ExpectReleased();
     }
 }

@@ -423,30 +423,6 @@ TEST(Requests, FindPacketCountsPositionsFound) {
     }
 }
 
-// A packet answer covers the window's handle: the request keeps its turn until the desktop
-// application has put it back, so that the next request never reads a record's number as the
-// window; a desktop application that never puts it back costs a bounded wait.
-TEST(Requests, FindPacketKeepsItsTurnUntilTheWindowIsBack) {
-    struct Case {
-        std::optional<size_t> restored_at_pause;
-        size_t pauses;
-    };
-    for (const Case& c : {Case{0, 0}, Case{3, 3}, Case{std::nullopt, 20}}) {
-        Link link;
-        link.desktop.answer = "1\t4" + std::string(8, '\t');
-        if (c.restored_at_pause == 0u) link.desktop.answer = "1\t123456\t";  // never covered
-        link.desktop.on_pause = [&] {
-            EXPECT_TRUE(link.desktop.holds_turn) << "the turn is kept while field 2 is covered";
-            if (link.desktop.pauses.size() == c.restored_at_pause) {
-                link.desktop.SetText("1\t123456\t");
-            }
-        };
-        EXPECT_EQ(link.Call("FindPacket"), 1) << "the answer as read, not the block put back";
-        EXPECT_EQ(link.desktop.pauses.size(), c.pauses);
-        link.desktop.ExpectReleased();
-    }
-}
-
 // The reading rule as stated: field i, then i + 9, ..., from the start every time.
 int32_t CountByFieldNumbers(std::string_view answer) {
     int32_t found = 0;
