@@ -21,6 +21,16 @@ double NowMs() {
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+std::string AnsiOf(const char* utf8) {
+    const std::wstring wide = Utf16(utf8);
+    std::string ansi(wide.size() * 2 + 1, '\0');
+    const int length =
+        WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(wide.size()), ansi.data(),
+                            static_cast<int>(ansi.size()), nullptr, nullptr);
+    ansi.resize(static_cast<size_t>(length > 0 ? length : 0));
+    return ansi;
+}
+
 std::string TempDirectory(const char* tag) {
     char base[MAX_PATH] = {};
     GetTempPathA(sizeof base, base);

@@ -106,6 +106,9 @@ class Session {
     bool initialised_ = false;
 };
 
+// A text in the system's ANSI code page, as the request texts and command lines are.
+std::string AnsiOf(const char* utf8);
+
 // Milliseconds of a monotonic clock.
 double NowMs();
 

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,8 +34,13 @@ const std::string& OtherBitnessLibrary() { return Argument(7); }
 const std::string& Database() { return Argument(8); }
 const std::string& ServerAddress() { return Argument(9); }
 
-// What runs beside kvhost while it checks.
-enum class Desktop { None, Running, Silent, Stale };
+// What runs beside kvhost while it checks. A read-only block is one made from a file that
+// cannot be written, which can be opened but not mapped for writing.
+enum class Desktop { None, Running, Silent, Stale, ReadOnlyBlock };
+
+// What a 1C session beside it did just before: a request whose answer or window has not come
+// back yet when kvhost starts. The session stays while kvhost checks, as 1C would.
+enum class Earlier { None, Packet, LateAnswer, NoAnswer };
 
 struct Case {
     const char* name;
@@ -44,7 +50,36 @@ struct Case {
     std::vector<std::string> fails;  // each must be in some FAIL line
     bool other_kvhost = false;
     bool russian = false;
+    Earlier earlier = Earlier::None;
+    std::vector<std::string> oks = {};    // each must be in some OK line
+    bool turn_taken_by_an_event = false;  // another kind of object has the turn's name
 };
+
+// The goods of the earlier request whose answer comes late or never: offer 5 of the price list.
+constexpr char kLateGood[] = "Ибупрофен табл. 400";
+
+// Child role: the 1C session of Earlier. Arguments: its method (FindPacket or FindPosition),
+// Timeout. Prints "DONE" after the request, then stays until it is ended.
+void EarlierRequest() {
+    Session vk;
+    if (!vk.ok()) return;
+    vk.SetInt("Timeout", std::atol(Argument(1).c_str()));
+    if (Argument(0) == "FindPacket") {
+        std::vector<Session::Arg> position = {Session::Str("Лоратадин"), Session::Str(""),
+                                              Session::Str("1")};
+        for (int k = 3; k < 10; ++k) position.push_back(Session::Str(""));
+        vk.Call("AddPositionInPacket", position);
+        std::printf("result %ld\n", static_cast<long>(vk.Call("FindPacket")));
+    } else {
+        vk.SetText("TradeName", kLateGood);
+        std::printf("result %ld\n",
+                    static_cast<long>(vk.Call(
+                        "FindPosition", {Session::Int(0), Session::Int(0), Session::Str("1")})));
+    }
+    std::printf("DONE\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+}
 
 // The settings under which every group but the one a case breaks passes.
 std::vector<std::string> Healthy(std::vector<std::string> changes = {}) {
@@ -73,8 +108,16 @@ void RunCase(const Case& c) {
     HANDLE held_block = nullptr;
     std::vector<std::string> sim_args = {"--prices", Prices()};
     if (c.desktop == Desktop::Silent) sim_args.push_back("--silent");
+    // The packet's answer covers field 2 for 2 s; the late answer comes after 2 s.
+    if (c.earlier == Earlier::Packet) sim_args.insert(sim_args.end(), {"--restore-ms", "2000"});
+    if (c.earlier == Earlier::LateAnswer) {
+        sim_args.insert(sim_args.end(), {"--queue", "--late", AnsiOf(kLateGood), "2000"});
+    }
+    if (c.earlier == Earlier::NoAnswer) {
+        sim_args.insert(sim_args.end(), {"--ignore", AnsiOf(kLateGood)});
+    }
     std::unique_ptr<Simulator> sim;
-    if (c.desktop != Desktop::None) {
+    if (c.desktop != Desktop::None && c.desktop != Desktop::ReadOnlyBlock) {
         sim = std::make_unique<Simulator>(SimulatorExe(), sim_args);
         if (!sim->WaitReady()) return;
     }
@@ -84,17 +127,63 @@ void RunCase(const Case& c) {
         KV_CHECK(held_block != nullptr);
         sim.reset();
     }
+    std::string read_only_file;
+    if (c.desktop == Desktop::ReadOnlyBlock) {
+        read_only_file = TempDirectory("read-only-block") + "\\block.bin";
+        HANDLE file = CreateFileA(read_only_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        const char zeros[4096] = {};
+        DWORD written = 0;
+        WriteFile(file, zeros, sizeof zeros, &written, nullptr);
+        CloseHandle(file);
+        file = CreateFileA(read_only_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        held_block = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, "KelvarinMapFile");
+        CloseHandle(file);
+        KV_CHECK(held_block != nullptr);
+    }
+    HANDLE squatter = c.turn_taken_by_an_event
+                          ? CreateEventA(nullptr, FALSE, FALSE, "KelvarinMapFile.Turn")
+                          : nullptr;
+    std::unique_ptr<Child> session;
+    if (c.earlier != Earlier::None) {
+        session = std::make_unique<Child>(
+            "earlier",
+            std::vector<std::string>{c.earlier == Earlier::Packet ? "FindPacket" : "FindPosition",
+                                     c.earlier == Earlier::Packet ? "3000" : "100"});
+        for (int wait = 0; wait < 1500 && session->Output().find("DONE") == std::string::npos;
+             ++wait) {
+            Sleep(10);
+        }
+        KV_CHECK(session->Output().find("DONE") != std::string::npos);
+    }
 
     Child kvhost(Child::Program{c.other_kvhost ? OtherKvhost() : Kvhost()}, args);
     const long code = kvhost.Wait(60000);
     const std::string output = kvhost.Output();
+    session.reset();
+    if (squatter != nullptr) CloseHandle(squatter);
     if (held_block != nullptr) CloseHandle(held_block);
+    if (!read_only_file.empty()) {
+        DeleteFileA(read_only_file.c_str());
+        RemoveDirectoryA(read_only_file.substr(0, read_only_file.rfind('\\')).c_str());
+    }
     sim.reset();
 
     bool well_formed = code == c.exit_code;
-    std::vector<std::string> fails;
+    std::vector<std::string> fails, oks;
     for (const std::string& line : Lines(output)) {
         if (line.rfind("FAIL  ", 0) == 0) fails.push_back(line);
+        if (line.rfind("OK    ", 0) == 0) oks.push_back(line);
+    }
+    for (const std::string& expected : c.oks) {
+        bool found = false;
+        for (const std::string& line : oks)
+            found = found || line.find(expected) != std::string::npos;
+        if (!found) {
+            Fail(__FILE__, __LINE__, std::string(c.name) + ": no OK line says " + Show(expected));
+            well_formed = false;
+        }
     }
     if (c.exit_code == 0 && !fails.empty()) well_formed = false;
     if (c.exit_code == 0 && output.find("SKIP  ") != std::string::npos) well_formed = false;
@@ -224,6 +313,58 @@ void DesktopGroup() {
          Desktop::Silent,
          5,
          {"the request CountPositionInZakaz got no answer within Timeout (400 ms"}},
+        {"block that cannot be mapped",
+         Healthy(),
+         Desktop::ReadOnlyBlock,
+         5,
+         {"the shared block KelvarinMapFile is there but cannot be mapped (error 5"}},
+        {"turn's name taken",
+         Healthy(),
+         Desktop::Running,
+         5,
+         {"the turn's object KelvarinMapFile.Turn cannot be opened (error 6"},
+         false,
+         false,
+         Earlier::None,
+         {"lines in the current order: 0"},
+         true},
+        // An earlier request whose answer never comes keeps every copy from the block.
+        {"earlier request unanswered",
+         Healthy(),
+         Desktop::Running,
+         5,
+         {"an earlier request, FindPosition of process", "still waits for its answer"},
+         false,
+         false,
+         Earlier::NoAnswer},
+    });
+}
+
+// A 1C session's request in flight is no fault: kvhost waits in its turn for what it left, as
+// a copy does, and then checks the desktop application truthfully. A packet's answer covers
+// field 2 until the window is put back; a late answer must not pass for kvhost's own (the
+// late one is a position's number, 5; the current order has 1 line).
+void InFlightGroup() {
+    RunCases({
+        {"packet answered, window not back yet",
+         Healthy(),
+         Desktop::Running,
+         0,
+         {},
+         false,
+         false,
+         Earlier::Packet,
+         {"was still outstanding: the window was back in field 2 after",
+          "lines in the current order: 1"}},
+        {"late answer still to come",
+         Healthy(),
+         Desktop::Running,
+         0,
+         {},
+         false,
+         false,
+         Earlier::LateAnswer,
+         {"its answer came after", "lines in the current order: 1"}},
     });
 }
 
@@ -242,11 +383,15 @@ void HealthyGroup() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "earlier") == 0) {
+        return RunInApartment(argc, argv, {{"earlier", EarlierRequest}});
+    }
     return RunInApartment(argc, argv,
                           {{"registration", Registration},
                            {"other_bitness", OtherBitness},
                            {"library", Library},
                            {"database", DatabaseGroup},
                            {"desktop", DesktopGroup},
+                           {"in_flight", InFlightGroup},
                            {"healthy", HealthyGroup}});
 }

@@ -179,7 +179,8 @@ void Late() {
     KV_CHECK_EQ(vk.Call("CountPositionInZakaz"), 1);
 }
 
-// A simulator that never answers: every waiting request ends with -3 after Timeout.
+// A simulator that never answers: every request ends with -3 after Timeout. Only the first is
+// sent: each later one waits for the first one's answer, which never comes.
 void Silent() {
     Simulator sim(SimulatorExe(), {"--silent"});
     if (!sim.WaitReady()) return;
@@ -204,9 +205,10 @@ void Silent() {
         }
         KV_CHECK_EQ(vk.Int("PriceID"), c.price_id);
     }
-    // UseAutozakaz does not wait, so silence costs it nothing.
-    KV_CHECK_EQ(vk.Call("UseAutozakaz", {Session::Int(0)}), 1);
-    KV_CHECK_EQ(sim.Requests().size(), 5u);
+    // UseAutozakaz waits for no answer of its own, but writes into the block too.
+    KV_CHECK_EQ(vk.Call("UseAutozakaz", {Session::Int(0)}), -3);
+    KV_CHECK_EQ(vk.Int("PriceID"), -3);
+    KV_CHECK_EQ(sim.Requests().size(), 1u);
     KV_CHECK(vk.TakeErrors().empty());
 }
 
@@ -299,10 +301,10 @@ void SmallBlock() {
     KV_CHECK(vk.TakeErrors().empty());
 }
 
-// A packet answer covers the window in field 2. FindPacket keeps its turn until the simulator
-// has put its window back, so a request that follows at once finds the window. A request that
-// a program without turns wrote meanwhile, with the record's number as its window, stays
-// pending when the window is put back into it.
+// A packet answer covers the window in field 2. FindPacket returns with its answer; a request
+// that follows at once waits until the simulator has put its window back, and finds it. A
+// request that a program without turns wrote meanwhile, with the record's number as its
+// window, stays pending when the window is put back into it.
 void PacketThenRequest() {
     Simulator sim(SimulatorExe(), {"--prices", Prices()});
     if (!sim.WaitReady()) return;

@@ -164,14 +164,15 @@ void WriteHandleField(const std::string& window, HWND simulator) {
     if (block != nullptr) CloseHandle(block);
 }
 
-// 10,000 requests, answered, timed out, unanswered and sent to a window that has gone, in one
-// mix; at the end no handle of the block is left: once the simulator has gone, it is gone.
+// 10,000 requests, answered, timed out, answered after they gave up and sent to a window that
+// has gone, in one mix; at the end no handle of the block is left: once the simulator has gone,
+// it is gone.
 void Requests() {
     constexpr int kWarmUp = 1000, kRequests = 10000;
     Resources first;
     int answered = 0, timed_out = 0;
     {
-        Simulator sim(Argument(1), {"--prices", Argument(2), "--ignore", "NOBODY-ANSWERS"});
+        Simulator sim(Argument(1), {"--prices", Argument(2), "--queue", "--late", "LATE", "1"});
         if (!sim.WaitReady()) return;
         HWND gone = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                     nullptr);
@@ -183,9 +184,9 @@ void Requests() {
             const std::vector<Session::Arg> find = {Session::Int(0), Session::Int(0),
                                                     Session::Str("1")};
             switch (i % 10) {
-                case 0:  // nobody answers; now and then after one look, else given up at once
+                case 0:  // answered only after it gave up: at once, now and then after a look
                     vk.SetInt("Timeout", i % 100 == 0 ? 1 : -1);
-                    vk.SetText("TradeName", "NOBODY-ANSWERS");
+                    vk.SetText("TradeName", "LATE");
                     timed_out += vk.Call("FindPosition", find) == -3;
                     break;
                 case 5:  // the window has gone

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ constexpr char kUsage[] =
     "  --prices FILE       price list: UTF-8, one offer per line, 8 tab-separated fields\n"
     "  --block-size N      bytes of the shared block when this program creates it (65536)\n"
     "  --delay-ms N        answer N ms after the message has returned\n"
+    "  --random-delay-ms N answer after a random delay of 0 to N ms instead (--seed S, 1)\n"
+    "  --queue             answer every request when its delay is over, never dropping the\n"
+    "                      late answer of an earlier one when a new request comes\n"
+    "  --late TEXT N       answer a request whose text contains TEXT only N ms after it\n"
     "  --hang-ms N         hold each message N ms before answering\n"
     "  --silent            never answer\n"
     "  --garbage MODE      status: a status field that is no number; fill: status 1 and then\n"
@@ -38,6 +43,11 @@ struct Options {
     std::string prices;
     uint32_t block_size = 65536;
     uint32_t delay_ms = 0;
+    std::optional<uint32_t> random_delay_ms;
+    uint32_t seed = 1;
+    bool queue = false;
+    std::string late;  // ANSI, as the request texts are
+    uint32_t late_ms = 0;
     uint32_t hang_ms = 0;
     bool silent = false;
     std::string garbage;
@@ -57,7 +67,13 @@ struct State {
     char* view = nullptr;
     size_t capacity = 0;
     uint32_t requests = 0;
-    std::optional<kvsim::Reply> pending;  // a late answer waiting for its timer
+    // Late answers waiting for their time, earliest first; without --queue at most one.
+    struct Pending {
+        DWORD due;  // GetTickCount
+        kvsim::Reply reply;
+    };
+    std::vector<Pending> pending;
+    std::mt19937 random;
 };
 State g;
 
@@ -95,6 +111,17 @@ void FillWithGarbage() {
         g.view[i] = static_cast<char>(i % 7 == 0 ? '\t' : 'A' + static_cast<int>(i % 26));
     }
     Log("ANSWER garbage: status 1, then %zu bytes without a zero", g.capacity - 2);
+}
+
+// The timer fires when the earliest late answer is due.
+void ArmAnswerTimer(HWND window) {
+    if (g.pending.empty()) {
+        KillTimer(window, kAnswerTimer);
+        return;
+    }
+    const LONG left = static_cast<LONG>(g.pending.front().due - GetTickCount());
+    SetTimer(window, kAnswerTimer, left > 0 ? static_cast<UINT>(left) : USER_TIMER_MINIMUM,
+             nullptr);
 }
 
 void CountRequest(HWND window) {
@@ -140,9 +167,8 @@ void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     const auto l = static_cast<int32_t>(lparam);
     Log("REQUEST %u %s wParam=%d lParam=%d text=%s", message, info->method, w, l,
         kvsim::Printable(request).c_str());
-    if (g.pending) {
-        KillTimer(window, kAnswerTimer);
-        g.pending.reset();
+    if (!g.options.queue && !g.pending.empty()) {
+        g.pending.clear();
         Log("DROPPED the late answer of the previous request");
     }
     KillTimer(window, kRestoreTimer);
@@ -158,12 +184,24 @@ void OnRequest(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     }
     if (g.options.hang_ms > 0) Sleep(g.options.hang_ms);
     kvsim::Reply reply = g.desk->Handle(message, w, l, request, ReadFileBytes);
+    uint32_t delay = g.options.delay_ms;
+    if (g.options.random_delay_ms) {
+        delay = std::uniform_int_distribution<uint32_t>(0, *g.options.random_delay_ms)(g.random);
+    }
+    if (!g.options.late.empty() && request.find(g.options.late) != std::string::npos) {
+        delay = g.options.late_ms;
+    }
     if (!reply.answers) {
         Log("TAKEN (the component does not wait for an answer)");
         CountRequest(window);
-    } else if (g.options.delay_ms > 0) {
-        g.pending = std::move(reply);
-        SetTimer(window, kAnswerTimer, g.options.delay_ms, nullptr);
+    } else if (delay > 0) {
+        Log("LATER in %u ms", delay);
+        const DWORD due = GetTickCount() + delay;
+        const auto later = std::find_if(g.pending.begin(), g.pending.end(), [due](const auto& p) {
+            return static_cast<LONG>(p.due - due) > 0;
+        });
+        g.pending.insert(later, {due, std::move(reply)});
+        ArmAnswerTimer(window);
     } else {
         Deliver(window, reply);
     }
@@ -182,10 +220,15 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     switch (message) {
         case WM_TIMER:
             KillTimer(window, wparam);
-            if (wparam == kAnswerTimer && g.pending) {
-                const kvsim::Reply reply = std::move(*g.pending);
-                g.pending.reset();
-                Deliver(window, reply);
+            if (wparam == kAnswerTimer) {
+                // Every answer whose time has come, in the order of their times.
+                while (!g.pending.empty() &&
+                       static_cast<LONG>(GetTickCount() - g.pending.front().due) >= 0) {
+                    const kvsim::Reply reply = std::move(g.pending.front().reply);
+                    g.pending.erase(g.pending.begin());
+                    Deliver(window, reply);
+                }
+                ArmAnswerTimer(window);
             } else if (wparam == kRestoreTimer) {
                 // Whatever came since: a request sent meanwhile to the record's number as its
                 // window stays pending, and the next one finds the window.
@@ -228,6 +271,15 @@ Options ParseOptions(int argc, char** argv) {
             o.block_size = Number(value(), "--block-size");
         } else if (name == "--delay-ms") {
             o.delay_ms = Number(value(), "--delay-ms");
+        } else if (name == "--random-delay-ms") {
+            o.random_delay_ms = Number(value(), "--random-delay-ms");
+        } else if (name == "--seed") {
+            o.seed = Number(value(), "--seed");
+        } else if (name == "--queue") {
+            o.queue = true;
+        } else if (name == "--late") {
+            o.late = value();
+            o.late_ms = Number(value(), "--late");
         } else if (name == "--hang-ms") {
             o.hang_ms = Number(value(), "--hang-ms");
         } else if (name == "--silent") {
@@ -276,6 +328,7 @@ kvsim::Formats RegionalFormats() {
 
 int Run(int argc, char** argv) {
     g.options = ParseOptions(argc, argv);
+    g.random.seed(g.options.seed);
     if (!g.options.log.empty()) {
         g.log = std::fopen(g.options.log.c_str(), "a");
         if (g.log == nullptr) throw std::runtime_error("cannot write the log " + g.options.log);

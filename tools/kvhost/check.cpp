@@ -15,6 +15,8 @@
 #include "component/catalogue.h"
 #include "component/vk_object.h"
 #include "host/addin_lib.h"
+#include "link/messages.h"
+#include "link/outstanding.h"
 #include "link/presence.h"
 #include "link/request_cycle.h"
 #include "matching/fb_client.h"
@@ -680,6 +682,138 @@ std::wstring Hex(int32_t value) {
     return text;
 }
 
+// How long the check waits for its turn, and for what an earlier request left outstanding.
+constexpr uint32_t kCheckWaitMilliseconds = 5000;
+
+// This program's turn at the block, taken as a copy of the component takes it, and given back
+// when it goes; what an earlier request left outstanding is waited for as a copy waits for
+// it. Each step prints its line.
+class Turn {
+  public:
+    Turn(Report& r, kv::DesktopChannel& channel, const kv::DesktopChannel::View& block)
+        : channel_(channel) {
+        const kv::DesktopChannel::TurnObjects objects =
+            channel.OpenTurn(kv::kTurnName, kv::kRecordName, kv::kOutstandingRecordSize);
+        if (!objects.missing.empty()) {
+            r.Fail(r.Say({"объект очереди {1} не открывается ({2}): копии 1С на этом рабочем "
+                          "месте не могут пользоваться блоком по очереди и могут прочитать чужой "
+                          "ответ. Его создала программа, которая не даёт этому пользователю его "
+                          "открыть (прежняя версия KelvarinVK, запущенная от имени администратора "
+                          "или другого пользователя), или это имя занял объект другого типа. "
+                          "Закройте все сеансы 1С и kvhost на этом рабочем месте и запустите их "
+                          "снова",
+                          "the turn's object {1} cannot be opened ({2}): the copies of 1C on this "
+                          "workstation cannot take turns at the block and may read each other's "
+                          "answers. A program made it that does not let this user open it (an "
+                          "earlier KelvarinVK run as an administrator or as another user), or an "
+                          "object of another kind has its name. Close every 1C session and kvhost "
+                          "on this workstation and start them again"},
+                         {Wide(objects.missing), ErrorCodeText(r, objects.os_error)}));
+        }
+        if (objects.mutex == 0) return;  // on without a turn, as a copy would
+        const std::wstring name = Wide(kv::kTurnName);
+        const uint32_t start = channel.TickCount();
+        const kv::DesktopChannel::TurnWait wait =
+            channel.WaitForTurn(objects.mutex, kCheckWaitMilliseconds);
+        const std::wstring waited = std::to_wstring(channel.TickCount() - start);
+        switch (wait) {
+            case kv::DesktopChannel::TurnWait::Busy:
+                r.Fail(r.Say({"очередь {1} занята дольше {2} мс: сеанс 1С столько ждёт ответа "
+                              "настольной программы, которая занята или зависла. Дождитесь "
+                              "ответа или перезапустите настольную программу",
+                              "the turn {1} stayed taken for more than {2} ms: a 1C session "
+                              "waits that long for the desktop application, which is busy or "
+                              "hung. Wait for its answer, or restart the desktop application"},
+                             {name, waited}));
+                blocked_ = true;
+                return;
+            case kv::DesktopChannel::TurnWait::Failed:
+                r.Fail(r.Say({"ожидание очереди {1} не удалось ({2})",
+                              "the wait for the turn {1} failed ({2})"},
+                             {name, ErrorCodeText(r, GetLastError())}));
+                return;
+            case kv::DesktopChannel::TurnWait::Taken:
+            case kv::DesktopChannel::TurnWait::TakenAbandoned:
+                break;
+        }
+        mutex_ = objects.mutex;
+        r.Ok(wait == kv::DesktopChannel::TurnWait::Taken
+                 ? r.Say({"очередь {1} получена за {2} мс", "the turn {1} taken in {2} ms"},
+                         {name, waited})
+                 : r.Say({"очередь {1} получена за {2} мс от копии, завершившейся с ней",
+                          "the turn {1} taken in {2} ms from a copy that ended in its turn"},
+                         {name, waited}));
+        if (objects.record.data != nullptr) Settle(r, objects.record, block);
+    }
+    ~Turn() {
+        if (mutex_ != 0) channel_.EndTurn(mutex_);
+    }
+    Turn(const Turn&) = delete;
+    Turn& operator=(const Turn&) = delete;
+
+    // Nothing may be read or sent: another copy keeps the turn, or an earlier request is
+    // still outstanding.
+    bool blocked() const { return blocked_; }
+
+  private:
+    void Settle(Report& r, const kv::DesktopChannel::View& record_view,
+                const kv::DesktopChannel::View& block) {
+        kv::Outstanding record = kv::ReadOutstanding(record_view);
+        if (record.wait == kv::Outstanding::Wait::None) return;
+        const kv::Outstanding found = record;
+        const uint32_t start = channel_.TickCount();
+        kv::Settling settling = kv::Settling::Waiting;
+        while (true) {
+            settling = kv::Advance(record, kv::BlockText(block), channel_.TickCount(), channel_);
+            if (record.wait == kv::Outstanding::Wait::None ||
+                channel_.TickCount() - start > kCheckWaitMilliseconds) {
+                break;
+            }
+            channel_.Pause(kv::kPollMilliseconds);
+        }
+        kv::WriteOutstanding(record_view, record);
+        const std::wstring request = Wide(kv::messages::MethodOf(found.message));
+        const std::wstring process = std::to_wstring(found.process);
+        const std::wstring waited = std::to_wstring(channel_.TickCount() - start);
+        if (record.wait != kv::Outstanding::Wait::None) {
+            r.Fail(r.Say({"предыдущий запрос {1} процесса {2} всё ещё ждёт {3} (проверка ждала "
+                          "{4} мс): настольная программа отвечает позже, чем Таймаут, или не "
+                          "отвечает. Пока ответа нет (но не дольше 30 с с того момента, как тот "
+                          "запрос перестал ждать), запросы всех копий не отправляются и "
+                          "возвращают -3. Увеличьте Таймаут или перезапустите настольную "
+                          "программу",
+                          "an earlier request, {1} of process {2}, still waits for {3} (the "
+                          "check waited {4} ms): the desktop application answers later than "
+                          "Timeout, or not at all. Until it answers (at most 30 s after that "
+                          "request stopped waiting) the requests of every copy are not sent and "
+                          "return -3. Raise Timeout, or restart the desktop application"},
+                         {request, process,
+                          record.wait == kv::Outstanding::Wait::Answer
+                              ? r.Say({"ответа", "its answer"})
+                              : r.Say({"возврата окна в поле 2", "the window in field 2"}),
+                          waited}));
+            blocked_ = true;
+            return;
+        }
+        const Text how = settling == kv::Settling::Expired ? Text{"он устарел", "it has expired"}
+                         : settling == kv::Settling::WindowGone
+                             ? Text{"окна, которому он отправлен, больше нет", "its window is gone"}
+                         : found.wait == kv::Outstanding::Wait::Answer
+                             ? Text{"его ответ пришёл через {3} мс и отброшен",
+                                    "its answer came after {3} ms and was discarded"}
+                             : Text{"окно вернулось в поле 2 через {3} мс",
+                                    "the window was back in field 2 after {3} ms"};
+        r.Ok(r.Say({"предыдущий запрос {1} процесса {2} ещё не был завершён: ",
+                    "an earlier request, {1} of process {2}, was still outstanding: "},
+                   {request, process}) +
+             r.Say(how, {request, process, waited}));
+    }
+
+    kv::DesktopChannel& channel_;
+    uintptr_t mutex_ = 0;
+    bool blocked_ = false;
+};
+
 void CheckDesktop(Report& r, AddIn& addin) {
     r.Group(5, {"Настольная программа kelvarin.exe", "The desktop application kelvarin.exe"});
     const int32_t copies = kv::CountKelvarinProcesses(kv::DefaultPlatform().processes);
@@ -716,11 +850,39 @@ void CheckDesktop(Report& r, AddIn& addin) {
         return;
     }
     const kv::DesktopChannel::View view = channel.MapBlock(reinterpret_cast<uintptr_t>(block));
+    if (view.data == nullptr) {
+        const DWORD error = GetLastError();
+        channel.CloseBlock(reinterpret_cast<uintptr_t>(block));
+        r.Fail(r.Say({"общий блок {1} есть, но не отображается в память ({2}): его создала "
+                      "программа, которая не даёт этому пользователю писать в него. Запустите "
+                      "настольную программу под тем же пользователем, что и 1С",
+                      "the shared block {1} is there but cannot be mapped ({2}): a program made it "
+                      "so that this user cannot write into it. Start the desktop application as "
+                      "the user who runs 1C"},
+                     {block_name, ErrorCodeText(r, error)}));
+        r.Skip(r.Say({"окно в поле 2: блок не отображается",
+                      "the window in field 2: the block cannot be mapped"}));
+        r.Skip(r.Say({"запрос: блок не отображается", "the request: the block cannot be mapped"}));
+        return;
+    }
+    r.Ok(r.Say({"общий блок {1} есть, {2} байт", "the shared block {1} is there, {2} bytes"},
+               {block_name, std::to_wstring(view.size)}));
+
+    // The block is read, and the request made, in this program's turn, as a copy of the
+    // component takes it: a request of a 1C session in flight then neither covers field 2 nor
+    // is taken for the desktop application's fault. The component in this thread takes the
+    // same turn again for its request.
+    Turn turn(r, channel, view);
+    if (turn.blocked()) {
+        channel.UnmapBlock(view);
+        channel.CloseBlock(reinterpret_cast<uintptr_t>(block));
+        r.Skip(r.Say({"окно в поле 2: нет очереди", "the window in field 2: no turn"}));
+        r.Skip(r.Say({"запрос: нет очереди", "the request: no turn"}));
+        return;
+    }
     const std::string text = kv::BlockText(view);
     channel.UnmapBlock(view);
     channel.CloseBlock(reinterpret_cast<uintptr_t>(block));
-    r.Ok(r.Say({"общий блок {1} есть, {2} байт", "the shared block {1} is there, {2} bytes"},
-               {block_name, std::to_wstring(view.size)}));
 
     const std::string_view field = kv::HandleFieldOf(text);
     const int32_t window = kv::WindowOf(field);
