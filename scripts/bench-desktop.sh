@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The desktop link's cost over real processes under Wine, for the 32-bit and the 64-bit build:
 # FindPosition round trips through the registered DLL against a bare program's round trips
-# (and the same bare program taking the turn mutex, which shows what the mutex itself costs
-# here), FindPosition with the request trace on against the same with it off (the cost per
-# request of the trace), CheckKelvarin against a bare process enumeration, and what two copies
+# (and the same bare program taking the turn, its mutex and its record, which shows what the
+# turn costs here), FindPosition with the request trace on against the same with it off (the
+# cost per request of the trace), CheckKelvarin against a bare process enumeration, and what two copies
 # of the component at once get through against one. Builds both presets, registers each DLL in its
 # build tree's prefix and prints the figures.   scripts/bench-desktop.sh [ROUND_TRIPS]
 set -euo pipefail

@@ -1,9 +1,9 @@
 // The desktop link's cost over real processes, in one run against one simulator:
 // FindPosition through the registered DLL against the bare round trip it is made of
 // (CreateFileMappingA, MapViewOfFile, handle field, request, SendMessageA, answer read,
-// release), the same bare round trip with and without the turn mutex, FindPosition with the
-// request trace on against the same with it off, and CheckKelvarin against a bare PSAPI
-// enumeration with the same name test. The two sides are called in turn and the median
+// release), the same bare round trip with and without the turn (its mutex and its record),
+// FindPosition with the request trace on against the same with it off, and CheckKelvarin against a
+// bare PSAPI enumeration with the same name test. The two sides are called in turn and the median
 // call of each is compared. Arguments after the group: the DLL, the simulator, the price list, and
 // optionally the number of round trips.
 #include <windows.h>
@@ -31,10 +31,23 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// One FindPosition as a bare program does it; the status of the answer. With a `turn` it
-// takes the turn as the component does, before it reads the block, and gives it up at the end.
-int BareFindPosition(const std::string& request, HANDLE turn = nullptr) {
-    if (turn != nullptr) WaitForSingleObject(turn, 0);
+// The turn as the component takes it: the mutex, and the record of an earlier request,
+// mapped once and kept.
+struct BareTurn {
+    HANDLE mutex = nullptr;
+    char* record = nullptr;
+};
+
+// One FindPosition as a bare program does it; the status of the answer. With a turn it takes
+// the turn as the component does, before it reads the block, looks at the record of an earlier
+// request, marks its own request outstanding around the message and clears that once the
+// answer is read, and gives the turn up at the end.
+int BareFindPosition(const std::string& request, const BareTurn* turn = nullptr) {
+    char record[24];
+    if (turn != nullptr) {
+        WaitForSingleObject(turn->mutex, 0);
+        std::memcpy(record, turn->record, sizeof record);
+    }
     HANDLE block =
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4, "KelvarinMapFile");
     char* view = static_cast<char*>(MapViewOfFile(block, FILE_MAP_WRITE, 0, 0, 0));
@@ -44,10 +57,23 @@ int BareFindPosition(const std::string& request, HANDLE turn = nullptr) {
     const auto window = reinterpret_cast<HWND>(
         static_cast<intptr_t>(std::strtol(tab != nullptr ? tab + 1 : view, nullptr, 10)));
     std::memcpy(view, request.c_str(), request.size() + 1);
+    if (turn != nullptr) {
+        record[4] = 1;
+        std::memcpy(turn->record, record, sizeof record);
+    }
     SendMessageA(window, WM_USER + 14, 0, 0);
+    if (turn != nullptr) {
+        const DWORD since = GetTickCount();
+        std::memcpy(record + 20, &since, sizeof since);
+        std::memcpy(turn->record, record, sizeof record);
+    }
     const size_t length = strnlen(view, region.RegionSize);
     const std::string answer(view, length);
-    if (turn != nullptr) ReleaseMutex(turn);
+    if (turn != nullptr) {
+        record[4] = 0;
+        std::memcpy(turn->record, record, sizeof record);
+        ReleaseMutex(turn->mutex);
+    }
     UnmapViewOfFile(view);
     CloseHandle(block);
     return std::atoi(answer.c_str());
@@ -123,19 +149,27 @@ void Bench() {
     traced.SetInt("Timeout", 1000);
     traced.SetText("TradeName", "Ибупрофен");
 
-    // The turn is an operating-system mutex: the bare program with the same two calls shows what
-    // the mutex itself costs on this system.
-    HANDLE turn = CreateMutexA(nullptr, FALSE, "KelvarinMapFile.Turn");
+    // The turn is an operating-system mutex and a small mapped record: the bare program with the
+    // same calls shows what they cost on this system.
+    BareTurn turn;
+    turn.mutex = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "KelvarinMapFile.Turn");
+    HANDLE record =
+        OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, "KelvarinMapFile.Outstanding");
+    KV_CHECK(turn.mutex != nullptr && record != nullptr);  // made by the component's requests
+    if (turn.mutex == nullptr || record == nullptr) return;
+    turn.record = static_cast<char*>(MapViewOfFile(record, FILE_MAP_WRITE, 0, 0, 24));
     const std::vector<double> trip = Alternating(
         calls,
         {[&] {
              vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
          },
-         [&] { BareFindPosition(request); }, [&] { BareFindPosition(request, turn); },
+         [&] { BareFindPosition(request); }, [&] { BareFindPosition(request, &turn); },
          [&] {
              traced.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("0")});
          }});
-    CloseHandle(turn);
+    UnmapViewOfFile(turn.record);
+    CloseHandle(record);
+    CloseHandle(turn.mutex);
     const std::vector<double> enumeration = Alternating(
         calls / 40 + 5, {[&] { vk.Call("CheckKelvarin"); }, [] { BareCountKelvarin(); }});
     const double dll = trip[0], bare = trip[1], bare_turn = trip[2];
@@ -144,8 +178,8 @@ void Bench() {
         " (goal <= 1.10)\n",
         dll, 1e6 / dll, bare, 1e6 / bare, dll / bare);
     std::printf(
-        "The turn: bare with the turn %.1f us, ratio %.3f against bare; DLL against bare with the"
-        " turn %.3f\n",
+        "The turn: bare with the turn and its record %.1f us, ratio %.3f against bare; DLL"
+        " against bare with the turn %.3f\n",
         bare_turn, bare_turn / bare, dll / bare_turn);
     std::printf("CheckKelvarin: DLL %.1f us, bare enumeration %.1f us, ratio %.3f\n",
                 enumeration[0], enumeration[1], enumeration[0] / enumeration[1]);
