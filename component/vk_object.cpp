@@ -19,8 +19,6 @@ T_vk_object::T_vk_object(Platform& platform, const MethodBodies& methods)
       platform_(platform),
       methods_(methods) {}
 
-T_vk_object::~T_vk_object() = default;
-
 void T_vk_object::PropertyHandler(int number, HandlerAction action, std::string& name) {
     const PropertyEntry& p = PropertyAt(number);
     switch (action) {

@@ -42,7 +42,6 @@ class T_vk_object {
   public:
     // `methods` are borrowed and outlive the object.
     T_vk_object(Platform& platform, const MethodBodies& methods);
-    ~T_vk_object();
     T_vk_object(const T_vk_object&) = delete;
     T_vk_object& operator=(const T_vk_object&) = delete;
 
