@@ -161,6 +161,7 @@ void RunCase(const Case& c) {
     Child kvhost(Child::Program{c.other_kvhost ? OtherKvhost() : Kvhost()}, args);
     const long code = kvhost.Wait(60000);
     const std::string output = kvhost.Output();
+    std::printf("--- %s: kvhost said (exit code %ld):\n%s", c.name, code, output.c_str());
     session.reset();
     if (squatter != nullptr) CloseHandle(squatter);
     if (held_block != nullptr) CloseHandle(held_block);
