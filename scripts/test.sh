@@ -26,7 +26,7 @@ summary=()
 tally() {
     local preset=$1 results=$2 seconds=$3
     [ -f "$results" ] || {
-        summary+=("$(printf '%-30s no results (%s s)' "$preset" "$seconds")")
+        summary+=("$(printf '%-32s no results (%s s)' "$preset" "$seconds")")
         return
     }
     while IFS= read -r line; do
@@ -59,7 +59,7 @@ tally() {
         END {
             for (i = 1; i <= tiers; i++) {
                 t = order[i]
-                line = sprintf("%-30s %4d passed, %d failed, %d skipped", t, passed[t],
+                line = sprintf("%-32s %4d passed, %d failed, %d skipped", t, passed[t],
                                failed[t], skipped[t])
                 if (skipped[t] > 0) line = line ": " (t in reason ? reason[t] : "no reason given")
                 print line "   (" seconds " s for " preset ")"
@@ -71,9 +71,9 @@ step() {
     local name=$1 start=$SECONDS
     shift
     if "$@"; then
-        summary+=("$(printf '%-30s passed (%s s)' "$name" $((SECONDS - start)))")
+        summary+=("$(printf '%-32s passed (%s s)' "$name" $((SECONDS - start)))")
     else
-        summary+=("$(printf '%-30s FAILED (%s s)' "$name" $((SECONDS - start)))")
+        summary+=("$(printf '%-32s FAILED (%s s)' "$name" $((SECONDS - start)))")
         status=1
     fi
 }
@@ -106,7 +106,7 @@ without_32bit() {
     prefix=$(mktemp -d "${TMPDIR:-/tmp}/kv-no32.XXXXXX")
     local results=$root/build/mingw32/test-results-no32.xml
     rm -f "$results"
-    tests/without-32bit.sh env KV_WINEPREFIX="$prefix" bash -c '
+    tests/without-32bit.sh env KV_WINEPREFIX="$prefix" KV_X64_BUILD="$root/build/mingw64" bash -c '
         set -e
         scripts/demo.sh
         ctest --preset mingw32 --output-junit "$1" >"$1.log" || { cat "$1.log"; exit 1; }
