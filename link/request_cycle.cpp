@@ -112,7 +112,7 @@ WaitOutcome RequestCycle::WaitBeforeTheMessage(Done done) {
             outcome = WaitOutcome::TimedOut;
             break;
         }
-        channel_.Pause(kPollMilliseconds);
+        channel_.Pause(kEarlierPollMilliseconds);
         if (vk_.Searching.load() != 1) {
             outcome = WaitOutcome::Stopped;
             break;

@@ -769,7 +769,7 @@ class Turn {
                 channel_.TickCount() - start > kCheckWaitMilliseconds) {
                 break;
             }
-            channel_.Pause(kv::kPollMilliseconds);
+            channel_.Pause(kv::kEarlierPollMilliseconds);
         }
         kv::WriteOutstanding(record_view, record);
         const std::wstring request = Wide(kv::messages::MethodOf(found.message));
