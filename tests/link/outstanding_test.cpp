@@ -227,6 +227,46 @@ TEST(LateAnswers, EarlierRequestSettlesBeforeAnythingIsWritten) {
     }
 }
 
+// The trace names the earlier request and tells how its wait ended, and why this one was not
+// sent when it did not end in time.
+TEST(LateAnswers, TraceTellsWhatTheEarlierRequestLeft) {
+    struct Case {
+        Wait left;
+        std::optional<uint32_t> settles_after;  // none: never
+        const char* earlier;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {Wait::Answer, 102,
+         "earlier=FindPosition of process 77: its answer came after 110 ms and was discarded\t",
+         "answered"},
+        {Wait::Answer, std::nullopt,
+         "earlier=FindPosition of process 77: still waiting for its answer after 308 ms\t",
+         "earlier request outstanding"},
+        {Wait::Window, 202, "earlier=FindPosition of process 77: the window back after 209 ms\t",
+         "answered"},
+    };
+    for (const Case& c : cases) {
+        Link link(Tracing::On);
+        link.vk.Timeout = 300;
+        link.desktop.answer = "7\t123456\t";
+        const uint32_t start = link.desktop.tick;
+        link.desktop.SetText(c.left == Wait::Answer ? "-1\t123456\t" : "1\t4\t");
+        WriteOutstanding(link.desktop.RecordView(), {c.left, 1038, kWindow, 77, start});
+        link.desktop.on_pause = [&] {
+            if (c.settles_after && link.desktop.tick - start >= *c.settles_after &&
+                link.desktop.messages.empty()) {
+                link.desktop.SetText("3\t123456\t");
+            }
+        };
+        link.Call("CountPositionInZakaz");
+        ASSERT_EQ(link.traces.lines.size(), 1u);
+        const std::string& line = link.traces.lines[0];
+        EXPECT_NE(line.find(c.earlier), std::string::npos) << line;
+        EXPECT_TRUE(line.ends_with(std::string("\toutcome=") + c.outcome)) << line;
+    }
+}
+
 // What a request leaves for the next one: nothing once its answer has been read with the
 // window in it, itself when it gave up, its window when the answer covered field 2. A request
 // that waits for no answer leaves nothing: no answer to it will come.
