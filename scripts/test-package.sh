@@ -190,7 +190,14 @@ for entry in "i386 KelvarinVK8_Win32.dll 014c" "x86_64 KelvarinVK8_Win64.dll 866
     grep -q "<component os=\"Windows\" path=\"$file\" type=\"native\" arch=\"$arch\"/>" \
         "$manifest" || fail "MANIFEST.XML does not name $file as the Windows $arch add-in"
     [ "$(pe_machine "$work/1c8/$file")" = "$machine" ] || fail "$file is not for $arch"
+    # The version resource names the package's version.
+    strings -a -e l "$work/1c8/$file" | grep -qx "$version" ||
+        fail "$file does not carry the product version $version"
 done
+# Nothing but Windows' own DLLs, nothing newer than Windows XP.
+"$root/tests/windows/check_imports.sh" x86_64-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win64.dll" \
+    i686-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win32.dll" >"$work/imports.out" ||
+    fail "the 1c8 DLLs: $(grep -E '^(not a system DLL|newer than|cannot read|no imports)' "$work/imports.out")"
 run_examples ./kvhost.exe "loaded Z:*KelvarinVK8_Win32.dll: classes \"KelvarinVK\", attach type 1 *" \
     --native "Z:$work/1c8/KelvarinVK8_Win32.dll"
 run_examples x64/kvhost.exe "loaded Z:*KelvarinVK8_Win64.dll: classes \"KelvarinVK\", attach type 1 *" \
