@@ -28,7 +28,6 @@
 namespace kvhost {
 namespace {
 
-
 // A text in both languages, UTF-8; {1}, {2}, ... stand for the arguments.
 struct Text {
     const char* ru;
@@ -414,7 +413,8 @@ class CheckedAddIn {
 
     // Writes a property as text, as 1C writes a string.
     Answer Set(long number, const std::wstring& value) {
-        return addin_->WriteProperty(number, kv::Variant::Text(std::u16string(value.begin(), value.end())));
+        return addin_->WriteProperty(number,
+                                     kv::Variant::Text(std::u16string(value.begin(), value.end())));
     }
 
     // A property read as text (a number as its digits); empty when it cannot be read.
@@ -490,12 +490,11 @@ bool CheckComObject(Report& r, const ComAddIn& addin, const CheckOptions& option
 // object created and started as the platform does it.
 bool CheckNativeObject(Report& r, const NativeAddIn& addin, const std::wstring& dll, bool ready) {
     if (!addin.loaded()) {
-        const std::wstring cause =
-            addin.load_error() == ERROR_BAD_EXE_FORMAT
-                ? r.Say({"DLL другой разрядности (см. группу 1)",
-                         "the DLL is of the other bitness (see group 1)"})
-                : addin.load_error() != 0 ? ErrorCodeText(r, addin.load_error())
-                                          : addin.problem();
+        const std::wstring cause = addin.load_error() == ERROR_BAD_EXE_FORMAT
+                                       ? r.Say({"DLL другой разрядности (см. группу 1)",
+                                                "the DLL is of the other bitness (see group 1)"})
+                                   : addin.load_error() != 0 ? ErrorCodeText(r, addin.load_error())
+                                                             : addin.problem();
         r.Fail(r.Say({"{1} не загружается: {2}", "{1} cannot be loaded: {2}"}, {dll, cause}));
         return false;
     }

@@ -34,8 +34,7 @@ class ComAddIn final : public AddIn {
     long ParamCount(long method) override;
     Answer ReadProperty(long number, kv::Variant& value) override;
     Answer WriteProperty(long number, const kv::Variant& value) override;
-    Answer Call(long method, const std::vector<kv::Variant>& params,
-                kv::Variant& result) override;
+    Answer Call(long method, const std::vector<kv::Variant>& params, kv::Variant& result) override;
     std::vector<HostError> TakeErrors() override;
 
   private:

@@ -128,8 +128,9 @@ void InstallCrashReport() { SetUnhandledExceptionFilter(ReportCrash); }
 int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
     Print(L"       kvhost --native DLL [SCRIPT | -]");
-    Print(L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID | "
-          L"--native DLL]");
+    Print(
+        L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID | "
+        L"--native DLL]");
     Print(L"       kvhost --version");
     // Apart from every code a run gives, --check's included.
     return kvhost::kUsageExitCode;

@@ -15,7 +15,8 @@ const uint16_t* Units(const std::wstring& text) {
 }
 
 std::wstring Text(const uint16_t* units) {
-    return units == nullptr ? std::wstring() : std::wstring(reinterpret_cast<const wchar_t*>(units));
+    return units == nullptr ? std::wstring()
+                            : std::wstring(reinterpret_cast<const wchar_t*>(units));
 }
 
 Answer AnswerOf(int32_t answer) {
@@ -78,9 +79,9 @@ const NativeProxy* LoadNativeProxy(std::wstring& why) {
             return false;
         }
         bool complete = true;
-#define KVN_RESOLVE(name)                                                                     \
-    proxy.name = reinterpret_cast<decltype(proxy.name)>(                                      \
-        reinterpret_cast<void (*)()>(GetProcAddress(module, #name)));                         \
+#define KVN_RESOLVE(name)                                             \
+    proxy.name = reinterpret_cast<decltype(proxy.name)>(              \
+        reinterpret_cast<void (*)()>(GetProcAddress(module, #name))); \
     complete = complete && proxy.name != nullptr;
         KVN_FUNCTIONS(KVN_RESOLVE)
 #undef KVN_RESOLVE
@@ -144,7 +145,8 @@ kv::Variant TakeNativeValue(const NativeProxy& proxy, kvn_value& value) {
         case KVN_TM: {
             double date = 0;
             // A struct tm that names no date is no value the host could show.
-            result = DayCount(value.tm, date) ? Variant::Date(date) : Variant::Opaque(VarType::Error);
+            result =
+                DayCount(value.tm, date) ? Variant::Date(date) : Variant::Opaque(VarType::Error);
             break;
         }
         case KVN_PWSTR: {
@@ -403,14 +405,12 @@ Answer NativeAddIn::WriteProperty(long number, const kv::Variant& value) {
     return AnswerOf(proxy_->kvn_set_prop_val(object_, number, &written));
 }
 
-Answer NativeAddIn::Call(long method, const std::vector<kv::Variant>& params,
-                         kv::Variant& result) {
+Answer NativeAddIn::Call(long method, const std::vector<kv::Variant>& params, kv::Variant& result) {
     std::vector<kvn_value> values;
     for (const kv::Variant& param : params) values.push_back(NativeValueOf(param));
     kvn_value returned{};
-    const int32_t answer =
-        proxy_->kvn_call_as_func(object_, method, &returned, values.data(),
-                                 static_cast<int32_t>(values.size()));
+    const int32_t answer = proxy_->kvn_call_as_func(object_, method, &returned, values.data(),
+                                                    static_cast<int32_t>(values.size()));
     result = TakeNativeValue(*proxy_, returned);
     return AnswerOf(answer);
 }

@@ -18,17 +18,18 @@ namespace kvhost {
 
 // kvnative.dll's functions, resolved once.
 struct NativeProxy {
-#define KVN_FUNCTIONS(X)                                                                   \
-    X(kvn_version) X(kvn_value_clear) X(kvn_default_options) X(kvn_load) X(kvn_unload)     \
-    X(kvn_exports) X(kvn_class_names) X(kvn_set_platform_capabilities) X(kvn_attach_type)  \
+// clang-format off
+#define KVN_FUNCTIONS(X) \
+    X(kvn_version) X(kvn_value_clear) X(kvn_default_options) X(kvn_load) X(kvn_unload) \
+    X(kvn_exports) X(kvn_class_names) X(kvn_set_platform_capabilities) X(kvn_attach_type) \
     X(kvn_create) X(kvn_destroy) X(kvn_memory_counts) X(kvn_call_counts) X(kvn_error_count) \
-    X(kvn_error_at) X(kvn_forget_errors) X(kvn_init) X(kvn_set_memory_manager)              \
-    X(kvn_get_info) X(kvn_done) X(kvn_set_locale) X(kvn_set_user_interface_language)        \
-    X(kvn_register_extension_as) X(kvn_get_n_props) X(kvn_find_prop) X(kvn_get_prop_name)  \
-    X(kvn_get_prop_val) X(kvn_set_prop_val) X(kvn_is_prop_readable)                         \
-    X(kvn_is_prop_writable) X(kvn_get_n_methods) X(kvn_find_method)                         \
-    X(kvn_get_method_name) X(kvn_get_n_params) X(kvn_get_param_def_value)                   \
-    X(kvn_has_ret_val) X(kvn_call_as_proc) X(kvn_call_as_func)
+    X(kvn_error_at) X(kvn_forget_errors) X(kvn_init) X(kvn_set_memory_manager) \
+    X(kvn_get_info) X(kvn_done) X(kvn_set_locale) X(kvn_set_user_interface_language) \
+    X(kvn_register_extension_as) X(kvn_get_n_props) X(kvn_find_prop) X(kvn_get_prop_name) \
+    X(kvn_get_prop_val) X(kvn_set_prop_val) X(kvn_is_prop_readable) X(kvn_is_prop_writable) \
+    X(kvn_get_n_methods) X(kvn_find_method) X(kvn_get_method_name) X(kvn_get_n_params) \
+    X(kvn_get_param_def_value) X(kvn_has_ret_val) X(kvn_call_as_proc) X(kvn_call_as_func)
+// clang-format on
 #define KVN_POINTER(name) decltype(&::name) name = nullptr;
     KVN_FUNCTIONS(KVN_POINTER)
 #undef KVN_POINTER
@@ -95,8 +96,7 @@ class NativeAddIn final : public AddIn {
     long ParamCount(long method) override;
     Answer ReadProperty(long number, kv::Variant& value) override;
     Answer WriteProperty(long number, const kv::Variant& value) override;
-    Answer Call(long method, const std::vector<kv::Variant>& params,
-                kv::Variant& result) override;
+    Answer Call(long method, const std::vector<kv::Variant>& params, kv::Variant& result) override;
     std::vector<HostError> TakeErrors() override;
 
   private:

@@ -24,9 +24,7 @@ int _fltused = 0;
 
 // A pure virtual function called while an object is being built or destroyed: nothing sane
 // can follow, so the process ends as after any fault.
-int _purecall() {
-    __builtin_trap();
-}
+int _purecall() { __builtin_trap(); }
 }
 
 void operator delete(void* block) noexcept { kvn::Release(block); }

@@ -668,7 +668,8 @@ void kvn_set_locale(kvn_object* object, const uint16_t* locale) {
 }
 
 void kvn_set_user_interface_language(kvn_object* object, const uint16_t* code) {
-    static_cast<kvn::UserLanguageBase*>(object->component)->SetUserInterfaceLanguageCode(Wide(code));
+    static_cast<kvn::UserLanguageBase*>(object->component)
+        ->SetUserInterfaceLanguageCode(Wide(code));
 }
 
 int32_t kvn_register_extension_as(kvn_object* object, kvn_value* name) {
@@ -687,8 +688,7 @@ int32_t kvn_find_prop(kvn_object* object, const uint16_t* name) {
 }
 
 void kvn_get_prop_name(kvn_object* object, int32_t number, int32_t alias, kvn_value* name) {
-    kvn::TakeName(Language(object)->GetPropName(number, alias), *name,
-                  object->platform.memory());
+    kvn::TakeName(Language(object)->GetPropName(number, alias), *name, object->platform.memory());
 }
 
 int32_t kvn_get_prop_val(kvn_object* object, int32_t number, kvn_value* value) {
@@ -725,8 +725,7 @@ int32_t kvn_find_method(kvn_object* object, const uint16_t* name) {
 }
 
 void kvn_get_method_name(kvn_object* object, int32_t number, int32_t alias, kvn_value* name) {
-    kvn::TakeName(Language(object)->GetMethodName(number, alias), *name,
-                  object->platform.memory());
+    kvn::TakeName(Language(object)->GetMethodName(number, alias), *name, object->platform.memory());
 }
 
 int32_t kvn_get_n_params(kvn_object* object, int32_t number) {
@@ -759,8 +758,8 @@ int32_t kvn_call_as_proc(kvn_object* object, int32_t method, kvn_value* params, 
     return Answer(answer);
 }
 
-int32_t kvn_call_as_func(kvn_object* object, int32_t method, kvn_value* result,
-                         kvn_value* params, int32_t count) {
+int32_t kvn_call_as_func(kvn_object* object, int32_t method, kvn_value* result, kvn_value* params,
+                         int32_t count) {
     kvn::Memory& memory = object->platform.memory();
     bool ok = true;
     kvn::Variant* values = kvn::ToVariants(params, count, memory, ok);
@@ -770,8 +769,7 @@ int32_t kvn_call_as_func(kvn_object* object, int32_t method, kvn_value* result,
     }
     kvn::Variant returned;
     memset(&returned, 0, sizeof returned);
-    const bool answer =
-        Language(object)->CallAsFunc(method, &returned, values, values ? count : 0);
+    const bool answer = Language(object)->CallAsFunc(method, &returned, values, values ? count : 0);
     kvn::FromVariant(returned, *result, memory);
     kvn::ReleaseVariants(values, count, memory);
     return Answer(answer);

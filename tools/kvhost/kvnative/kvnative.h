@@ -102,9 +102,9 @@ typedef struct kvn_memory {
 typedef struct kvn_calls {
     uint32_t get_interface[3]; /* by interface: MsgBox, PlatformInfo, AttachedInfo */
     uint32_t alerts, confirms, platform_info, attached_info;
-    uint32_t profile;      /* Read, Write, RegisterProfileAs */
-    uint32_t events;       /* ExternalEvent, SetEventBufferDepth, GetEventBufferDepth, Clean */
-    uint32_t status_line;  /* SetStatusLine, ResetStatusLine */
+    uint32_t profile;     /* Read, Write, RegisterProfileAs */
+    uint32_t events;      /* ExternalEvent, SetEventBufferDepth, GetEventBufferDepth, Clean */
+    uint32_t status_line; /* SetStatusLine, ResetStatusLine */
 } kvn_calls;
 
 typedef struct kvn_library kvn_library;
@@ -157,8 +157,7 @@ KVN_API void kvn_set_user_interface_language(kvn_object* object, const uint16_t*
 KVN_API int32_t kvn_register_extension_as(kvn_object* object, kvn_value* name);
 KVN_API int32_t kvn_get_n_props(kvn_object* object);
 KVN_API int32_t kvn_find_prop(kvn_object* object, const uint16_t* name);
-KVN_API void kvn_get_prop_name(kvn_object* object, int32_t number, int32_t alias,
-                               kvn_value* name);
+KVN_API void kvn_get_prop_name(kvn_object* object, int32_t number, int32_t alias, kvn_value* name);
 KVN_API int32_t kvn_get_prop_val(kvn_object* object, int32_t number, kvn_value* value);
 KVN_API int32_t kvn_set_prop_val(kvn_object* object, int32_t number, const kvn_value* value);
 KVN_API int32_t kvn_is_prop_readable(kvn_object* object, int32_t number);

@@ -76,8 +76,7 @@ class IAddInDefBase {
     virtual bool KVN_METHOD RegisterProfileAs(WideChar* name) = 0;
     virtual bool KVN_METHOD SetEventBufferDepth(long depth) = 0;
     virtual long KVN_METHOD GetEventBufferDepth() = 0;
-    virtual bool KVN_METHOD ExternalEvent(WideChar* source, WideChar* message,
-                                          WideChar* data) = 0;
+    virtual bool KVN_METHOD ExternalEvent(WideChar* source, WideChar* message, WideChar* data) = 0;
     virtual void KVN_METHOD CleanEventBuffer() = 0;
     virtual bool KVN_METHOD SetStatusLine(WideChar* text) = 0;
     virtual void KVN_METHOD ResetStatusLine() = 0;
