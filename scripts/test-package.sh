@@ -1,23 +1,31 @@
 #!/usr/bin/env bash
-# The release package works from where it is unpacked:
-#   scripts/test-package.sh [ZIP]      (default: out/KelvarinVK-*-win32.zip)
-# Unpacks the zip into a fresh folder, checks its contents, registers the 32-bit DLL from there
-# for the current user in a fresh 64-bit Wine prefix (WoW64, with the 32-bit regsvr32, as the
-# installation guide says), and runs every packaged kvhost script with the packaged kvhost,
-# from the package's folder, against the packaged simulator started as the script's header
-# says. Each answer must be what the script's "# ожидается: X" comment says. Then the
+# The release packages work from where they are unpacked:
+#   scripts/test-package.sh [ZIP [ZIP8]]
+#   (default: out/KelvarinVK-*-win32.zip, and the -1c8.zip beside the first)
+# Unpacks the win32 zip into a fresh folder, checks its contents, registers the 32-bit DLL from
+# there for the current user in a fresh 64-bit Wine prefix (WoW64, with the 32-bit regsvr32,
+# as the installation guide says), and runs every packaged kvhost script with the packaged
+# kvhost, from the package's folder, against the packaged simulator started as the script's
+# header says. Each answer must be what the script's "# ожидается: X" comment says. Then the
 # registration is removed, after which kvhost can no longer create the add-in.
+# The 1c8 zip is unpacked into a folder of its own and checked against its MANIFEST.XML; the
+# same scripts then run through each of its DLLs with the packaged kvhost of that bitness in
+# its Native API mode (--native), which must also find the memory manager's counts balanced.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 zip=${1:-}
 if [ -z "$zip" ]; then
     zip=$(ls "$root"/out/KelvarinVK-*-win32.zip 2>/dev/null | head -1)
 fi
-if [ ! -f "$zip" ]; then
-    echo "test-package.sh: no package ${zip:-in out/}; build it with scripts/package.sh" >&2
-    exit 2
-fi
+zip8=${2:-${zip%-win32.zip}-1c8.zip}
+for file in "$zip" "$zip8"; do
+    if [ ! -f "$file" ]; then
+        echo "test-package.sh: no package ${file:-in out/}; build it with scripts/package.sh" >&2
+        exit 2
+    fi
+done
 zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
+zip8=$(cd "$(dirname "$zip8")" && pwd)/$(basename "$zip8")
 name=$(basename "$zip" .zip)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-package-test.XXXXXX")
 export KV_WINEPREFIX=$work/prefix
@@ -46,19 +54,21 @@ pe_machine() {
     offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
     od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
 }
-for file in KelvarinVK.dll kvhost.exe sim-kelvarin.exe; do
+for file in KelvarinVK.dll kvhost.exe kvnative.dll sim-kelvarin.exe; do
     [ "$(pe_machine "$file")" = 014c ] || fail "$file is not an i686 Windows binary"
 done
-[ "$(pe_machine x64/KelvarinVK.dll)" = 8664 ] || fail "x64/KelvarinVK.dll is not an x86_64 binary"
+for file in x64/KelvarinVK.dll x64/kvhost.exe x64/kvnative.dll; do
+    [ "$(pe_machine "$file")" = 8664 ] || fail "$file is not an x86_64 binary"
+done
 for file in README.txt x64/README.txt docs/ru/README.md docs/ru/installation.md \
     docs/ru/reference.md docs/ru/protocol.md docs/ru/troubleshooting.md docs/ru/example.1s.txt \
-    tools/kelvarin-sim/sample-prices.txt; do
+    docs/ru/1c8.md docs/ru/example-1c8.bsl tools/kelvarin-sim/sample-prices.txt; do
     [ -s "$file" ] || fail "$file is missing"
 done
 examples=(tools/kvhost/examples/*.txt)
 [ -e "${examples[0]}" ] || fail "no example kvhost scripts"
 # Every text line ends with CR LF.
-for file in $(find . -name '*.txt' -o -name '*.md'); do
+for file in $(find . -name '*.txt' -o -name '*.md' -o -name '*.bsl'); do
     if grep -q $'[^\r]$' "$file"; then fail "$file has a line without CR LF"; fi
 done
 grep -q "НЕ для 1С:Предприятия 7.7" x64/README.txt || fail "x64/README.txt does not say it is not for 1C 7.7"
@@ -112,52 +122,89 @@ check_answers() {
         }' "$2"
 }
 
-for example in "${examples[@]}"; do
-    script=${example//\//\\}
-    echo "=== kvhost.exe $script"
-    # The simulator as the script's header starts it, with a log that says when it is ready.
-    sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
-    if grep -q '^# *sim-kelvarin\.exe' "$example"; then
-        read -ra sim_args <<<"$sim_line"
-        echo "    with sim-kelvarin.exe ${sim_args[*]}"
-        rm -f "$work/sim.log"
-        "$run" ./sim-kelvarin.exe "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
-        sim=$!
-        for _ in $(seq 150); do
-            grep -q '^READY' "$work/sim.log" 2>/dev/null && break
-            sleep 0.1
-        done
-        grep -q '^READY' "$work/sim.log" 2>/dev/null || {
-            fail "the simulator did not start for $script"
-            cat "$work/sim.out"
+# run_examples KVHOST CREATED [ARG...]: every packaged script with kvhost KVHOST ARG..., whose
+# listing must begin with CREATED (a glob) and end sound, with the script's answers.
+run_examples() {
+    local kvhost=$1 created_pattern=$2
+    shift 2
+    for example in "${examples[@]}"; do
+        script=${example//\//\\}
+        echo "=== $kvhost $* $script"
+        # The simulator as the script's header starts it, with a log that says when it is ready.
+        sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
+        if grep -q '^# *sim-kelvarin\.exe' "$example"; then
+            read -ra sim_args <<<"$sim_line"
+            echo "    with sim-kelvarin.exe ${sim_args[*]}"
+            rm -f "$work/sim.log"
+            "$run" ./sim-kelvarin.exe "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
+            sim=$!
+            for _ in $(seq 150); do
+                grep -q '^READY' "$work/sim.log" 2>/dev/null && break
+                sleep 0.1
+            done
+            grep -q '^READY' "$work/sim.log" 2>/dev/null || {
+                fail "the simulator did not start for $script"
+                cat "$work/sim.out"
+            }
+        fi
+        "$run" "$kvhost" "$@" "$script" >"$work/kvhost.out"
+        status=$?
+        [ $status -eq 0 ] || fail "$kvhost exit code $status for $script"
+        created=$(grep -m1 '^created \|^loaded ' "$work/kvhost.out")
+        # shellcheck disable=SC2053 # a glob on purpose
+        [[ $created == $created_pattern ]] ||
+            fail "$script: the add-in did not come from the package: $created"
+        check_answers "$script" "$work/kvhost.out" || {
+            fail "$script: answers differ from the script"
+            cat "$work/kvhost.out"
         }
-    fi
-    "$run" ./kvhost.exe "$script" >"$work/kvhost.out"
-    status=$?
-    [ $status -eq 0 ] || fail "kvhost exit code $status for $script"
-    created=$(grep '^created ' "$work/kvhost.out")
-    case $created in
-        "created AddIn.KelvarinVK from the current user's classes: "*"\\$name\\KelvarinVK.dll") ;;
-        *) fail "$script: the add-in did not come from the package's registration: $created" ;;
-    esac
-    check_answers "$script" "$work/kvhost.out" || {
-        fail "$script: answers differ from the script"
-        cat "$work/kvhost.out"
-    }
-    if [ -n "$sim" ]; then
-        kill "$sim" 2>/dev/null
-        wait "$sim" 2>/dev/null
-        sim=
-    fi
-done
+        if [ -n "$sim" ]; then
+            kill "$sim" 2>/dev/null
+            wait "$sim" 2>/dev/null
+            sim=
+        fi
+    done
+}
+
+# (In the glob a backslash is written twice.)
+run_examples ./kvhost.exe "created AddIn.KelvarinVK from the current user's classes: *\\\\$name\\\\KelvarinVK.dll"
 
 "$run" "$regsvr32" /s /u /n /i:user KelvarinVK.dll || fail "regsvr32 /u /n /i:user exit code $?"
 "$run" ./kvhost.exe 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
 status=$?
 [ $status -eq 2 ] || fail "kvhost after removing the registration: exit code $status, expected 2"
 
+# The 1C:Enterprise 8 package: the manifest at the root names one DLL a processor, and nothing
+# else is there.
+name8=$(basename "$zip8" .zip)
+echo "=== $name8 unpacked in a fresh folder"
+unzip -q "$zip8" -d "$work/1c8" || exit 1
+entries=$(cd "$work/1c8" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
+[ "$entries" = "KelvarinVK8_Win32.dll KelvarinVK8_Win64.dll MANIFEST.XML " ] ||
+    fail "$name8 holds $entries"
+manifest=$work/1c8/MANIFEST.XML
+grep -q '<bundle xmlns="http://v8.1c.ru/8.2/addin/bundle"' "$manifest" ||
+    fail "MANIFEST.XML has no bundle of the add-in namespace"
+for entry in "i386 KelvarinVK8_Win32.dll 014c" "x86_64 KelvarinVK8_Win64.dll 8664"; do
+    read -r arch file machine <<<"$entry"
+    grep -q "<component os=\"Windows\" path=\"$file\" type=\"native\" arch=\"$arch\"/>" \
+        "$manifest" || fail "MANIFEST.XML does not name $file as the Windows $arch add-in"
+    [ "$(pe_machine "$work/1c8/$file")" = "$machine" ] || fail "$file is not for $arch"
+    # The version resource names the package's version.
+    strings -a -e l "$work/1c8/$file" | grep -qx "$version" ||
+        fail "$file does not carry the product version $version"
+done
+# Nothing but Windows' own DLLs, nothing newer than Windows XP.
+"$root/tests/windows/check_imports.sh" x86_64-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win64.dll" \
+    i686-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win32.dll" >"$work/imports.out" ||
+    fail "the 1c8 DLLs: $(grep -E '^(not a system DLL|newer than|cannot read|no imports)' "$work/imports.out")"
+run_examples ./kvhost.exe "loaded Z:*KelvarinVK8_Win32.dll: classes \"KelvarinVK\", attach type 1 *" \
+    --native "Z:$work/1c8/KelvarinVK8_Win32.dll"
+run_examples x64/kvhost.exe "loaded Z:*KelvarinVK8_Win64.dll: classes \"KelvarinVK\", attach type 1 *" \
+    --native "Z:$work/1c8/KelvarinVK8_Win64.dll"
+
 if [ $failures -ne 0 ]; then
     echo "package test: $failures failed"
     exit 1
 fi
-echo "package test: $name works from its folder"
+echo "package test: $name and $name8 work from their folders"
