@@ -52,8 +52,12 @@ kvn_value TmValue(int year, int month, int day, int hour, int minute, int second
     return value;
 }
 
-// The add-in with the platform's side as `configure` leaves it, not yet started.
-std::unique_ptr<NativeAddIn> Load(void (*configure)(NativeAddIn::Options&) = nullptr) {
+enum class Started { Now, Later };
+
+// The add-in with the platform's side as `configure` leaves it, started as kvhost starts it or
+// left for the caller to start.
+std::unique_ptr<NativeAddIn> Load(Started start,
+                                  void (*configure)(NativeAddIn::Options&) = nullptr) {
     NativeAddIn::Options options = NativeAddIn::DefaultOptions();
     std::wstring why;
     const kvhost::NativeProxy* proxy = kvhost::LoadNativeProxy(why);
@@ -68,6 +72,11 @@ std::unique_ptr<NativeAddIn> Load(void (*configure)(NativeAddIn::Options&) = nul
         Fail(__FILE__, __LINE__, Utf8(addin->problem()));
         return nullptr;
     }
+    std::vector<std::wstring> steps;
+    if (start == Started::Now && !addin->Start(steps)) {
+        Fail(__FILE__, __LINE__, "the object did not start");
+        return nullptr;
+    }
     return addin;
 }
 
@@ -80,7 +89,7 @@ void CheckFinished(NativeAddIn& addin) {
 
 // The five exports, the one class, the attach type, and objects that share nothing.
 void Library() {
-    std::unique_ptr<NativeAddIn> first = Load();
+    std::unique_ptr<NativeAddIn> first = Load(Started::Later);
     if (!first) return;
     const kvhost::NativeProxy& proxy = first->proxy();
     KV_CHECK_EQ(first->class_names(), std::wstring(L"KelvarinVK"));
@@ -137,7 +146,7 @@ void CallOrder() {
         {"neither", kvhost::MemoryManagerOrder::Never, Init::Never},
     };
     for (const Case& c : cases) {
-        std::unique_ptr<NativeAddIn> addin = Load();
+        std::unique_ptr<NativeAddIn> addin = Load(Started::Later);
         if (!addin) return;
         const kvhost::NativeProxy& proxy = addin->proxy();
         kvn_object* object = addin->object();
@@ -182,10 +191,8 @@ void CallOrder() {
 // Every text that leaves the add-in comes from the manager and goes back to it: names of both
 // languages, property values. A refused allocation is an error, not a crash.
 void Memory() {
-    std::unique_ptr<NativeAddIn> addin = Load();
+    std::unique_ptr<NativeAddIn> addin = Load(Started::Now);
     if (!addin) return;
-    std::vector<std::wstring> steps;
-    KV_CHECK(addin->Start(steps));
     const kvhost::NativeProxy& proxy = addin->proxy();
     kvn_object* object = addin->object();
     // Alias 0 is the English name, 1 the Russian one; nothing for another alias or number.
@@ -230,9 +237,8 @@ void Memory() {
 
     // The manager gives one block, then refuses: the second text cannot be returned.
     std::unique_ptr<NativeAddIn> starved =
-        Load([](NativeAddIn::Options& o) { o.platform.allocations_left = 1; });
+        Load(Started::Now, [](NativeAddIn::Options& o) { o.platform.allocations_left = 1; });
     if (!starved) return;
-    KV_CHECK(starved->Start(steps));
     kvn_value first{}, second{};
     KV_CHECK_EQ(starved->proxy().kvn_get_prop_val(starved->object(), 0, &first), 1);
     KV_CHECK_EQ(starved->proxy().kvn_get_prop_val(starved->object(), 11, &second), 0);
@@ -247,10 +253,8 @@ void Memory() {
 // The tVariant types that travel: texts as PWSTR, dates as struct tm both ways (a DATE is
 // taken too), numbers as I4 and R8; a struct tm that names no date is refused.
 void Values() {
-    std::unique_ptr<NativeAddIn> addin = Load();
+    std::unique_ptr<NativeAddIn> addin = Load(Started::Now);
     if (!addin) return;
-    std::vector<std::wstring> steps;
-    KV_CHECK(addin->Start(steps));
     const kvhost::NativeProxy& proxy = addin->proxy();
     kvn_object* object = addin->object();
     const int32_t kTradeName = 0, kPprice = 4, kUseByDate = 5, kTimeout = 8, kNameWindow = 9;
@@ -316,10 +320,8 @@ void Values() {
 // them) and the call answers false; the link's outcomes stay results; CallAsProc runs every
 // method; defaults exist for the parameters a method has, and for nothing else.
 void Calls() {
-    std::unique_ptr<NativeAddIn> addin = Load();
+    std::unique_ptr<NativeAddIn> addin = Load(Started::Now);
     if (!addin) return;
-    std::vector<std::wstring> steps;
-    KV_CHECK(addin->Start(steps));
     const kvhost::NativeProxy& proxy = addin->proxy();
     kvn_object* object = addin->object();
     const int32_t kFindPosition = 7, kClearPacket = 17, kAddPositionInPacket = 18;
@@ -381,15 +383,13 @@ void PlatformMessageBox() {
         std::wstring text;
     };
     static Seen seen;
-    std::unique_ptr<NativeAddIn> addin = Load([](NativeAddIn::Options& o) {
+    std::unique_ptr<NativeAddIn> addin = Load(Started::Now, [](NativeAddIn::Options& o) {
         o.notices = [](bool confirm, const std::wstring& text) {
             if (!confirm) ++seen.alerts;
             seen.text = text;
         };
     });
     if (!addin) return;
-    std::vector<std::wstring> steps;
-    KV_CHECK(addin->Start(steps));
     for (long method : {0L, 1L}) {
         kv::Variant result;
         KV_CHECK(addin->Call(method, {}, result).accepted);
