@@ -11,6 +11,8 @@ packages=(
     libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
     gcc-multilib
     zip unzip git
+    # reads the version resources of the Windows binaries without running them
+    libimage-exiftool-perl
     # the fuzz preset: clang with its fuzzer and sanitizer runtimes; with lld, kvnative.dll, the
     # MSVC-ABI host of the Native API add-in
     clang-14 libclang-rt-14-dev lld-14

@@ -11,6 +11,10 @@
 # The 1c8 zip is unpacked into a folder of its own and checked against its MANIFEST.XML; the
 # same scripts then run through each of its DLLs with the packaged kvhost of that bitness in
 # its Native API mode (--native), which must also find the memory manager's counts balanced.
+# Where this machine cannot run 32-bit programs (scripts/runs-32bit.sh), the same is done with
+# the package's x64/KelvarinVK.dll, the 64-bit regsvr32 and a 64-bit kvhost and simulator built
+# from this source tree by the mingw64 preset (in KV_X64_BUILD, default build/package/win64);
+# the 32-bit files are then only checked for presence, processor and version.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 zip=${1:-}
@@ -42,6 +46,29 @@ fail() {
     echo "FAILED: $*"
     failures=$((failures + 1))
 }
+
+if why=$("$root/scripts/runs-32bit.sh" --why); then
+    runs_32bit=1
+    dll=KelvarinVK.dll
+    kvhost=./kvhost.exe
+    simulator=./sim-kelvarin.exe
+    regsvr32='C:\windows\syswow64\regsvr32.exe'
+else
+    [ $? -eq 1 ] || { echo "test-package.sh: $why" >&2; exit 2; }
+    runs_32bit=
+    echo "=== this machine cannot run 32-bit programs ($why):"
+    echo "    the package is run with x64/KelvarinVK.dll and 64-bit tools built from this tree"
+    x64_build=${KV_X64_BUILD:-$root/build/package/win64}
+    if [ -z "${KV_X64_BUILD:-}" ]; then
+        { cmake --preset mingw64 -S "$root" -B "$x64_build" -DBUILD_TESTING=OFF >/dev/null &&
+            cmake --build "$x64_build" -j2 --target kvhost kelvarin_sim >/dev/null; } ||
+            { echo "test-package.sh: could not build the 64-bit kvhost and simulator" >&2; exit 1; }
+    fi
+    dll=x64/KelvarinVK.dll
+    kvhost=$x64_build/tools/kvhost/kvhost.exe
+    simulator=$x64_build/tools/kelvarin-sim/sim-kelvarin.exe
+    regsvr32='C:\windows\system32\regsvr32.exe'
+fi
 
 unzip -q "$zip" -d "$work/unpacked" || exit 1
 pkg=$work/unpacked/$name
@@ -78,12 +105,20 @@ version=$(head -1 README.txt | sed 's/^\xEF\xBB\xBF//; s/\r$//' | cut -d' ' -f2)
 package_version=${name#KelvarinVK-}
 package_version=${package_version%-win32}
 case $version in "$package_version"+*) ;; *) fail "README.txt names version $version" ;; esac
-said=$("$run" ./kvhost.exe --version)
+said=$("$run" "$kvhost" --version)
 [ "$said" = "kvhost $version" ] || fail "kvhost --version said '$said', the package is $version"
+# Every binary's version resource, read without running it.
+product_version() {
+    said=$(exiftool -s3 -ProductVersion "$1")
+    [ "$said" = "$version" ] || fail "$1 has the product version '$said', the package is $version"
+}
+for file in KelvarinVK.dll kvhost.exe kvnative.dll sim-kelvarin.exe x64/KelvarinVK.dll \
+    x64/kvhost.exe x64/kvnative.dll; do
+    product_version "$file"
+done
 
-# Per-user registration from the unpacked folder, with the 32-bit regsvr32.
-regsvr32='C:\windows\syswow64\regsvr32.exe'
-"$run" "$regsvr32" /s /n /i:user KelvarinVK.dll || fail "regsvr32 /n /i:user exit code $?"
+# Per-user registration from the unpacked folder, with the regsvr32 of the DLL's bitness.
+"$run" "$regsvr32" /s /n /i:user "$dll" || fail "regsvr32 /n /i:user exit code $?"
 
 # The answers of one kvhost listing against the script's expectations.
 check_answers() {
@@ -122,11 +157,12 @@ check_answers() {
         }' "$2"
 }
 
-# run_examples KVHOST CREATED [ARG...]: every packaged script with kvhost KVHOST ARG..., whose
-# listing must begin with CREATED (a glob) and end sound, with the script's answers.
+# run_examples KVHOST PREFIX SUFFIX [ARG...]: every packaged script with kvhost KVHOST ARG...;
+# the listing's first line must begin with PREFIX and end with SUFFIX, the run end sound, and
+# every answer be the script's.
 run_examples() {
-    local kvhost=$1 created_pattern=$2
-    shift 2
+    local kvhost=$1 prefix=$2 suffix=$3
+    shift 3
     for example in "${examples[@]}"; do
         script=${example//\//\\}
         echo "=== $kvhost $* $script"
@@ -136,7 +172,7 @@ run_examples() {
             read -ra sim_args <<<"$sim_line"
             echo "    with sim-kelvarin.exe ${sim_args[*]}"
             rm -f "$work/sim.log"
-            "$run" ./sim-kelvarin.exe "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
+            "$run" "$simulator" "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
             sim=$!
             for _ in $(seq 150); do
                 grep -q '^READY' "$work/sim.log" 2>/dev/null && break
@@ -151,8 +187,7 @@ run_examples() {
         status=$?
         [ $status -eq 0 ] || fail "$kvhost exit code $status for $script"
         created=$(grep -m1 '^created \|^loaded ' "$work/kvhost.out")
-        # shellcheck disable=SC2053 # a glob on purpose
-        [[ $created == $created_pattern ]] ||
+        [[ $created == "$prefix"*"$suffix" ]] ||
             fail "$script: the add-in did not come from the package: $created"
         check_answers "$script" "$work/kvhost.out" || {
             fail "$script: answers differ from the script"
@@ -166,11 +201,11 @@ run_examples() {
     done
 }
 
-# (In the glob a backslash is written twice.)
-run_examples ./kvhost.exe "created AddIn.KelvarinVK from the current user's classes: *\\\\$name\\\\KelvarinVK.dll"
+run_examples "$kvhost" "created AddIn.KelvarinVK from the current user's classes: " \
+    "\\$name\\${dll//\//\\}"
 
-"$run" "$regsvr32" /s /u /n /i:user KelvarinVK.dll || fail "regsvr32 /u /n /i:user exit code $?"
-"$run" ./kvhost.exe 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
+"$run" "$regsvr32" /s /u /n /i:user "$dll" || fail "regsvr32 /u /n /i:user exit code $?"
+"$run" "$kvhost" 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
 status=$?
 [ $status -eq 2 ] || fail "kvhost after removing the registration: exit code $status, expected 2"
 
@@ -190,21 +225,24 @@ for entry in "i386 KelvarinVK8_Win32.dll 014c" "x86_64 KelvarinVK8_Win64.dll 866
     grep -q "<component os=\"Windows\" path=\"$file\" type=\"native\" arch=\"$arch\"/>" \
         "$manifest" || fail "MANIFEST.XML does not name $file as the Windows $arch add-in"
     [ "$(pe_machine "$work/1c8/$file")" = "$machine" ] || fail "$file is not for $arch"
-    # The version resource names the package's version.
-    strings -a -e l "$work/1c8/$file" | grep -qx "$version" ||
-        fail "$file does not carry the product version $version"
+    product_version "$work/1c8/$file"
 done
 # Nothing but Windows' own DLLs, nothing newer than Windows XP.
 "$root/tests/windows/check_imports.sh" x86_64-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win64.dll" \
     i686-w64-mingw32-objdump "$work/1c8/KelvarinVK8_Win32.dll" >"$work/imports.out" ||
     fail "the 1c8 DLLs: $(grep -E '^(not a system DLL|newer than|cannot read|no imports)' "$work/imports.out")"
-run_examples ./kvhost.exe "loaded Z:*KelvarinVK8_Win32.dll: classes \"KelvarinVK\", attach type 1 *" \
-    --native "Z:$work/1c8/KelvarinVK8_Win32.dll"
-run_examples x64/kvhost.exe "loaded Z:*KelvarinVK8_Win64.dll: classes \"KelvarinVK\", attach type 1 *" \
+native_suffix=': classes "KelvarinVK", attach type 1 (not isolated)'
+if [ -n "$runs_32bit" ]; then
+    run_examples ./kvhost.exe "loaded Z:" "KelvarinVK8_Win32.dll$native_suffix" \
+        --native "Z:$work/1c8/KelvarinVK8_Win32.dll"
+else
+    echo "=== KelvarinVK8_Win32.dll not run: this machine cannot run 32-bit programs ($why)"
+fi
+run_examples x64/kvhost.exe "loaded Z:" "KelvarinVK8_Win64.dll$native_suffix" \
     --native "Z:$work/1c8/KelvarinVK8_Win64.dll"
 
 if [ $failures -ne 0 ]; then
     echo "package test: $failures failed"
     exit 1
 fi
-echo "package test: $name and $name8 work from their folders"
+echo "package test: $name (with $dll) and $name8 work from their folders"
