@@ -65,7 +65,12 @@ std::optional<Member> Find(const std::string& name) {
 
 // The 1C platform's own functions that the documents show beside the component's members.
 bool PlatformFunction(const std::string& name) {
-    return name == "СоздатьОбъект" || name == "ЗагрузитьВнешнююКомпоненту";
+    for (const char* platform :
+         {"СоздатьОбъект", "ЗагрузитьВнешнююКомпоненту", "ПодключитьВнешнююКомпоненту",
+          "УстановитьВнешнююКомпоненту", "Новый", "ОписаниеОшибки"}) {
+        if (name == platform) return true;
+    }
+    return false;
 }
 
 // The rows "| № | `Russian` | `English` | ..." of the table under a "## " heading.
@@ -261,7 +266,11 @@ std::vector<Call> CallsOf(const std::string& code, const std::vector<std::string
     return calls;
 }
 
-void CheckCalls(const std::string& file, const std::vector<Call>& calls) {
+// Whether a method may be called as a procedure: 1C:Enterprise 8 runs it, 7.7 does not.
+enum class Procedures { Run, DoNothing };
+
+void CheckCalls(const std::string& file, const std::vector<Call>& calls,
+                Procedures procedures = Procedures::DoNothing) {
     for (const Call& call : calls) {
         const std::string where = file + ":" + std::to_string(call.line) + ": ";
         const std::optional<Member> member = Find(call.name);
@@ -276,8 +285,19 @@ void CheckCalls(const std::string& file, const std::vector<Call>& calls) {
         ASSERT_TRUE(call.args) << where << "the method " << call.name << " without parentheses";
         EXPECT_EQ(*call.args, member->params) << where << call.name << " called with " << *call.args
                                               << " parameters, takes " << member->params;
-        EXPECT_TRUE(call.result_used)
+        EXPECT_TRUE(call.result_used || procedures == Procedures::Run)
             << where << call.name << " called as a procedure: the component runs only functions";
+    }
+}
+
+// What an example module is for: each of these is called at least once.
+void ExpectTheWholeExample(const std::string& file, const std::vector<Call>& calls) {
+    for (const char* method :
+         {"НайтиПозицию", "ОчиститьПакет", "ДобавитьПозициюВПакет", "ПодобратьПакет",
+          "СоздатьЗаявку", "ПроверитьКелварин", "СопоставитьПозиции"}) {
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
+                                [&](const Call& c) { return c.name == method; }))
+            << file << " never calls " << method;
     }
 }
 
@@ -291,20 +311,29 @@ TEST(ExampleModule, LoadsTheComponentAndCallsItsMembersRight) {
         << "the module does not load the component";
     const std::vector<Call> calls = CallsOf(code, {m[1]});
     CheckCalls("example.1s.txt", calls);
-    // What the module is for: each of these is called at least once.
-    for (const char* method :
-         {"НайтиПозицию", "ОчиститьПакет", "ДобавитьПозициюВПакет", "ПодобратьПакет",
-          "СоздатьЗаявку", "ПроверитьКелварин", "СопоставитьПозиции"}) {
-        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
-                                [&](const Call& c) { return c.name == method; }))
-            << "the module never calls " << method;
-    }
+    ExpectTheWholeExample("example.1s.txt", calls);
 }
 
-TEST(Reference, CodeExamplesCallMembersRight) {
-    // The code of the reference: its ``` blocks and `...` spans, with the object as the
-    // examples name it.
-    const std::string text = Read(kDocs / "reference.md");
+// The 1C:Enterprise 8 module attaches the Native API add-in under a name and creates the
+// object under the type that name and the extension name make.
+TEST(ExampleModule, The1C8ModuleAttachesTheNativeComponentAndCallsItsMembersRight) {
+    const std::string code = Read(kDocs / "example-1c8.bsl");
+    static const std::regex attach(
+        R"re(ПодключитьВнешнююКомпоненту\([\w\x80-\xFF]+, "(\w+)", ТипВнешнейКомпоненты\.Native)re");
+    static const std::regex create(R"(([\w\x80-\xFF]+) = Новый\("AddIn\.(\w+)\.KelvarinVK"\);)");
+    std::smatch attached, created;
+    ASSERT_TRUE(std::regex_search(code, attached, attach))
+        << "the module does not attach a Native API add-in under a name";
+    ASSERT_TRUE(std::regex_search(code, created, create))
+        << "the module does not create AddIn.<name>.KelvarinVK into a variable";
+    EXPECT_EQ(attached[1], created[2]) << "the object's type names another attachment";
+    const std::vector<Call> calls = CallsOf(code, {created[1]});
+    CheckCalls("example-1c8.bsl", calls, Procedures::Run);
+    ExpectTheWholeExample("example-1c8.bsl", calls);
+}
+
+// The code of a document: its ``` blocks and `...` spans.
+std::string CodeOf(const std::string& text) {
     std::string code;
     bool block = false;
     for (const std::string& line : Lines(text)) {
@@ -322,9 +351,18 @@ TEST(Reference, CodeExamplesCallMembersRight) {
         }
         code += "\n";
     }
-    const std::vector<Call> calls = CallsOf(code, {"Компонента", "Келварин"});
+    return code;
+}
+
+TEST(Reference, CodeExamplesCallMembersRight) {
+    // With the object as the examples name it.
+    const std::vector<Call> calls =
+        CallsOf(CodeOf(Read(kDocs / "reference.md")), {"Компонента", "Келварин"});
     EXPECT_GT(calls.size(), 20u) << "the reference's code names fewer members than it does";
     CheckCalls("reference.md (code, line of the extract)", calls);
+    const std::vector<Call> calls8 = CallsOf(CodeOf(Read(kDocs / "1c8.md")), {"Келварин"});
+    EXPECT_GE(calls8.size(), 4u) << "the 1C 8 document's code names fewer members than it does";
+    CheckCalls("1c8.md (code, line of the extract)", calls8, Procedures::Run);
 }
 
 // The reader itself, on code whose faults it must see.
