@@ -52,6 +52,7 @@ class InstantDesktop final : public kv::DesktopChannel {
     }
     TurnWait WaitForTurn(uintptr_t, uint32_t) override { return TurnWait::Taken; }
     void EndTurn(uintptr_t) override {}
+    View HeldRecord() override { return {record.data(), record.size()}; }
     bool WindowExists(int32_t) override { return true; }
     void SendToWindow(int32_t, uint32_t, int32_t, int32_t) override {
         std::strcpy(block.data(), "0\t123456\t");

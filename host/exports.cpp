@@ -10,6 +10,8 @@
 #include "host/addin_lib.h"
 #include "host/registration.h"
 #include "host/server.h"
+#include "link/outstanding.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -59,9 +61,14 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* object) {
     return kv::host::Factory().QueryInterface(iid, object);
 }
 
+// Also not while a request that this process left outstanding may still be answered: the
+// record of it goes with the library, and a host that makes one add-in object per use and
+// unloads the library between them would let the late answer pass for the next request's.
 STDAPI DllCanUnloadNow() {
     const kv::host::ServerCounters& counters = kv::host::Counters();
-    return counters.ObjectCount == 0 && counters.FactoryCount == 0 ? S_OK : S_FALSE;
+    if (counters.ObjectCount != 0 || counters.FactoryCount != 0) return S_FALSE;
+    return kv::KeepsOutstanding(kv::DefaultPlatform().channel, GetCurrentProcessId()) ? S_FALSE
+                                                                                      : S_OK;
 }
 
 STDAPI DllRegisterServer() { return Register(kv::host::MachineClasses()); }

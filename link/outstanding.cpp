@@ -42,6 +42,12 @@ void WriteOutstanding(const DesktopChannel::View& record, const Outstanding& out
     std::memcpy(record.data, field, sizeof field);
 }
 
+bool KeepsOutstanding(DesktopChannel& channel, uint32_t process) {
+    const Outstanding record = ReadOutstanding(channel.HeldRecord());
+    return record.wait != Outstanding::Wait::None && record.process == process &&
+           channel.TickCount() - record.since <= kOutstandingLifetimeMilliseconds;
+}
+
 Settling Advance(Outstanding& record, std::string_view block_text, uint32_t now,
                  DesktopChannel& channel) {
     if (record.wait == Outstanding::Wait::None) return Settling::WindowBack;  // nothing to wait for

@@ -40,6 +40,12 @@ struct Outstanding {
 Outstanding ReadOutstanding(const DesktopChannel::View& record);
 void WriteOutstanding(const DesktopChannel::View& record, const Outstanding& outstanding);
 
+// Whether the record this process holds names a request of `process` (this one) that is still
+// outstanding: the record would go with the process's handle, and the late answer with it would
+// pass for the next request's. Read without the turn: a record half written reads as one of
+// another layout, that is as nothing outstanding.
+bool KeepsOutstanding(DesktopChannel& channel, uint32_t process);
+
 // What one look at the block found.
 enum class Settling {
     Waiting,     // still outstanding

@@ -76,6 +76,9 @@ class DesktopChannel {
     };
     virtual TurnObjects OpenTurn(const std::string& mutex_name, const std::string& record_name,
                                  uint32_t record_size) = 0;
+    // The record of OpenTurn while this process holds it, without opening anything; data null
+    // when it does not hold one.
+    virtual View HeldRecord() = 0;
     enum class TurnWait {
         Taken,
         TakenAbandoned,  // taken from a copy that ended while it held the turn

@@ -21,6 +21,7 @@ class AbsentDesktopChannel final : public DesktopChannel {
         none.missing = mutex_name;
         return none;
     }
+    View HeldRecord() override { return {}; }
     TurnWait WaitForTurn(uintptr_t, uint32_t) override { return TurnWait::Failed; }
     void EndTurn(uintptr_t) override {}
     bool WindowExists(int32_t) override { return false; }

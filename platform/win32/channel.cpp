@@ -143,7 +143,7 @@ class Win32DesktopChannel final : public DesktopChannel {
             turn.missing = record_name;
             return turn;
         }
-        turn.record = View{static_cast<char*>(record_view_), record_size};
+        turn.record = View{static_cast<char*>(record_view_), record_size_};
         return turn;
     }
 
@@ -161,6 +161,11 @@ class Win32DesktopChannel final : public DesktopChannel {
     }
 
     void EndTurn(uintptr_t turn) override { ReleaseMutex(AsHandle(turn)); }
+
+    View HeldRecord() override {
+        return record_view_ != nullptr ? View{static_cast<char*>(record_view_), record_size_}
+                                       : View{};
+    }
 
     bool WindowExists(int32_t window) override {
         return IsWindow(reinterpret_cast<HWND>(static_cast<intptr_t>(window))) != FALSE;
@@ -199,6 +204,7 @@ class Win32DesktopChannel final : public DesktopChannel {
             record_ = nullptr;
             return false;
         }
+        record_size_ = size;
         return true;
     }
 
@@ -206,6 +212,7 @@ class Win32DesktopChannel final : public DesktopChannel {
     HANDLE mutex_ = nullptr;
     HANDLE record_ = nullptr;
     void* record_view_ = nullptr;
+    size_t record_size_ = 0;
 };
 
 }  // namespace

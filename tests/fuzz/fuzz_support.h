@@ -259,6 +259,7 @@ class FuzzDesktop final : public DesktopChannel {
         Check(turn == kTurn && holds_turn, "only a turn taken is ended");
         holds_turn = false;
     }
+    View HeldRecord() override { return {record.data(), record.size()}; }
     bool WindowExists(int32_t) override { return window_exists; }
     void SendToWindow(int32_t window, uint32_t message, int32_t, int32_t) override {
         Check(holds_turn || turn_open_fails, "a message is sent only in the request's turn");

@@ -155,6 +155,7 @@ class FakeDesktop final : public DesktopChannel {
         EXPECT_TRUE(holds_turn) << "a turn ended that was not taken";
         holds_turn = false;
     }
+    View HeldRecord() override { return record_open_fails ? View{} : RecordView(); }
     bool WindowExists(int32_t w) override {
         ++window_checks;
         return w == window && !window_gone;

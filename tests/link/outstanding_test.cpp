@@ -93,6 +93,33 @@ TEST(OutstandingRecord, ReadsOnlyItsOwnLayout) {
     EXPECT_EQ(ReadOutstanding({bytes.data(), 23}).wait, Wait::None) << "too small to be one";
 }
 
+// A process keeps what it holds of the record while a request of its own is outstanding in it.
+TEST(OutstandingRecord, KeptWhileARequestOfThisProcessIsOutstanding) {
+    struct Case {
+        const char* what;
+        Wait wait;
+        uint32_t process;
+        uint32_t age;
+        bool held = true;
+        bool keeps;
+    };
+    const Case cases[] = {
+        {"nothing outstanding", Wait::None, 4242, 0, true, false},
+        {"its answer outstanding", Wait::Answer, 4242, 100, true, true},
+        {"its window outstanding", Wait::Window, 4242, 100, true, true},
+        {"another process's request", Wait::Answer, 77, 100, true, false},
+        {"expired", Wait::Answer, 4242, 30001, true, false},
+        {"no record held", Wait::Answer, 4242, 100, false, false},
+    };
+    for (const Case& c : cases) {
+        FakeDesktop desktop;
+        WriteOutstanding(desktop.RecordView(),
+                         {c.wait, 1038, kWindow, c.process, desktop.tick - c.age});
+        desktop.record_open_fails = !c.held;
+        EXPECT_EQ(KeepsOutstanding(desktop, 4242), c.keeps) << c.what;
+    }
+}
+
 // A component whose desktop application answers each FindPosition with its own goods: status
 // the number in the trade name "good<n>", and that trade name.
 struct Shop : Link {
