@@ -290,4 +290,9 @@ void ScriptedLoader::Close(void* library) {
     kv::backend::Libraries().Close(library);
 }
 
+void ScriptedLoader::Pin(void* library) {
+    ++pins;
+    kv::backend::Libraries().Pin(library);
+}
+
 }  // namespace kvtest

@@ -90,6 +90,7 @@ class ScriptedLoader final : public kv::LibraryLoader {
     void* Symbol(void* library, const char* name) override;
     void Close(void* library) override;
     std::string FileOf(void* library) override;
+    void Pin(void* library) override;
 
     // Entry points handed out in place of the library's own.
     std::map<std::string, void*> replacements;
@@ -97,6 +98,7 @@ class ScriptedLoader final : public kv::LibraryLoader {
     bool count_calls = false;
     int opens = 0;
     int closes = 0;
+    int pins = 0;
 };
 
 // Calls made through a ScriptedLoader with count_calls; one test runs per process.
