@@ -25,6 +25,10 @@ mkdir -p "$artefacts"
 status=$work/status
 queries=$work/queries
 touch "$status" "$queries"
+# Firebird's locks and the tables it shares between processes, for this run alone: its default
+# directory, /tmp/firebird, is the whole machine's.
+export FIREBIRD_LOCK=$work/firebird-lock
+mkdir -p "$FIREBIRD_LOCK"
 
 "$(dirname "$0")/create_registry.sh" "$work/registry.fdb" <<'ROWS' || exit 1
 (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер')
