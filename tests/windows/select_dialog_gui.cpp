@@ -1,8 +1,9 @@
 // SopostavNames through the real DLL (either shell, shell.h) with the real Win32 dialog under Xvfb,
 // against a real Firebird database reached through the test bridge. This program plays the 1C host:
 // it owns a visible main window, calls the method once per round and checks what the call returned.
-// A watcher thread checks the dialog's layout and announces its state in the status file; the
-// driver script (select_dialog_test.sh) waits for those lines and plays the user with xdotool.
+// A watcher thread checks the dialog's layout and announces its state in the status file, and
+// that it has gone; the driver script (select_dialog_test.sh) waits for those lines and plays
+// the user with xdotool.
 //   select_dialog_gui dialog STATUS_FILE DATABASE CLIENT_LIBRARY
 //   select_dialog_gui type CODES [DELAY_MS]
 #include <windows.h>
@@ -79,7 +80,14 @@ struct Watch {
     volatile bool stop = false;
     std::vector<std::string> problems;  // read by the main thread after the watcher ended
     bool seen = false;
+    bool closed = false;  // CLOSED announced
 };
+
+// The dialog has gone, so the user's last action was answered, whatever the call still does.
+void AnnounceClosed(Watch& watch) {
+    watch.closed = true;
+    Announce("CLOSED round=" + std::to_string(watch.round));
+}
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
     if (ClassOf(window) != "KelvarinVKSelect" || !IsWindowVisible(window)) return TRUE;
@@ -265,6 +273,7 @@ DWORD WINAPI Watcher(LPVOID context) {
     while (!watch->stop) {
         Dialog d;
         EnumThreadWindows(watch->host_thread, FindDialog, reinterpret_cast<LPARAM>(&d));
+        if (d.window == nullptr && watch->seen && !watch->closed) AnnounceClosed(*watch);
         if (d.window != nullptr) {
             EnumChildWindows(d.window, FindControls, reinterpret_cast<LPARAM>(&d));
             if (d.filter && d.list && d.apply && d.close) {
@@ -329,6 +338,8 @@ void DialogRounds() {
         watch.stop = true;
         WaitForSingleObject(watcher, INFINITE);
         CloseHandle(watcher);
+        // A call that returns soon after the dialog went can stop the watcher before it looks.
+        if (!watch.closed) AnnounceClosed(watch);
         const std::string trade_name = vk.Text("TradeName");
         const std::string producer = vk.Text("Producer");
         std::string errors;
