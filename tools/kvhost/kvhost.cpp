@@ -7,6 +7,9 @@
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
 // --check diagnoses an installation instead (check.h).
+// A script's exit code is 0 when every statement ran and the add-in answered S_OK without an
+// error-log entry; 1 when one did not (a script error, an unknown name, a refused write, a
+// call that logged an error) or --unregister failed; 2 when the add-in was not created.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -130,7 +133,8 @@ class Session {
   public:
     explicit Session(ILanguageExtender* lang) : lang_(lang) {}
 
-    // Runs one statement; false when it could not be run at all.
+    // Runs one statement; false when it could not be run or the add-in did not answer S_OK
+    // (a refused write answers S_FALSE). An error-log entry fails it too, in RunScript.
     bool Run(const kvhost::Statement& statement) {
         using Kind = kvhost::Statement::Kind;
         const std::wstring name = Wide(statement.name);
@@ -147,14 +151,14 @@ class Session {
             const HRESULT result = lang_->SetPropVal(number, &value);
             VariantClear(&value);
             Print(L"  SetPropVal(" + std::to_wstring(number) + L") -> " + Hresult(result));
-            return SUCCEEDED(result);
+            return result == S_OK;
         }
         VariantInit(&value);
         const HRESULT result = lang_->GetPropVal(number, &value);
         Print(L"  " + name + L" = " + Describe(value) + L"   [GetPropVal(" +
               std::to_wstring(number) + L") -> " + Hresult(result) + L"]");
         VariantClear(&value);
-        return SUCCEEDED(result);
+        return result == S_OK;
     }
 
   private:
@@ -194,7 +198,7 @@ class Session {
               std::to_wstring(number) + L") -> " + Hresult(answer) + L"]");
         VariantClear(&result);
         SafeArrayDestroy(params);
-        return SUCCEEDED(answer);
+        return answer == S_OK;
     }
 
     ILanguageExtender* lang_;
@@ -297,7 +301,8 @@ int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines
             }
             if (statement.kind == kvhost::Statement::Kind::Nothing) continue;
             Print(L"> " + Wide(lines[i]));
-            if (!session.Run(statement)) ++failures;
+            const int logged = connection.log.entries;
+            if (!session.Run(statement) || connection.log.entries != logged) ++failures;
         }
         lang->Release();
     }
