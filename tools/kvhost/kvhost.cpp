@@ -2,7 +2,7 @@
 // writes and reads and method calls, and prints every answer with its variant type and every
 // error-log entry. See script.h (and the README) for the script language.
 //   kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]
-//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID]
+//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR] [--progid PROGID]
 //   kvhost --version
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
@@ -230,7 +230,9 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
 
 int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
-    Print(L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID]");
+    Print(
+        L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR] "
+        L"[--progid PROGID]");
     Print(L"       kvhost --version");
     // Apart from every code a run gives, --check's included.
     return kvhost::kUsageExitCode;
@@ -340,6 +342,8 @@ int wmain(int argc, wchar_t** argv) {
             const std::wstring lang = argv[++i];
             if (lang != L"ru" && lang != L"en") return Usage();
             options.english = lang == L"en";
+        } else if (arg == L"--1c-folder" && has_value) {
+            options.one_c_folder = argv[++i];
         } else if (arg == L"--set" && has_value) {
             const std::wstring assignment = argv[++i];
             const size_t equals = assignment.find(L'=');
@@ -353,7 +357,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     // The check has options of its own and runs no script.
-    const bool check_options = options.english || !options.settings.empty();
+    const bool check_options =
+        options.english || !options.settings.empty() || !options.one_c_folder.empty();
     if (check && (!register_dll.empty() || !unregister_dll.empty() || script != L"-")) {
         return Usage();
     }
