@@ -21,9 +21,7 @@ zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
 name=$(basename "$zip" .zip)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-package-test.XXXXXX")
 export KV_WINEPREFIX=$work/prefix
-sim=
 cleanup() {
-    [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
     WINEPREFIX=$KV_WINEPREFIX wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -55,8 +53,6 @@ for file in README.txt x64/README.txt docs/ru/README.md docs/ru/installation.md 
     tools/kelvarin-sim/sample-prices.txt; do
     [ -s "$file" ] || fail "$file is missing"
 done
-examples=(tools/kvhost/examples/*.txt)
-[ -e "${examples[0]}" ] || fail "no example kvhost scripts"
 # Every text line ends with CR LF.
 for file in $(find . -name '*.txt' -o -name '*.md'); do
     if grep -q $'[^\r]$' "$file"; then fail "$file has a line without CR LF"; fi
@@ -75,81 +71,9 @@ said=$("$run" ./kvhost.exe --version)
 regsvr32='C:\windows\syswow64\regsvr32.exe'
 "$run" "$regsvr32" /s /n /i:user KelvarinVK.dll || fail "regsvr32 /n /i:user exit code $?"
 
-# The answers of one kvhost listing against the script's expectations.
-check_answers() {
-    SCRIPT=$1 awk '
-        BEGIN { script = ENVIRON["SCRIPT"] }
-        function close_statement() {
-            if (want != "") { print script ": no answer to " statement; bad++ }
-            want = ""
-        }
-        /^> / {
-            close_statement()
-            statement = substr($0, 3)
-            if (match($0, /# ожидается: /)) {
-                want = substr($0, RSTART + RLENGTH)
-                sub(/ +$/, "", want)
-            }
-            next
-        }
-        want != "" && /^  [^ ]+ = .*   \[(GetPropVal|CallAsFunc)\(/ {
-            got = $0
-            sub(/^  [^ ]+ = /, "", got)
-            sub(/   \[(GetPropVal|CallAsFunc)\([0-9]+\) -> [A-Za-z0-9_]+\]$/, "", got)
-            checked++
-            if (got != want) {
-                print script ": " statement
-                print "    kvhost answered: " got
-                print "    the script says: " want
-                bad++
-            }
-            want = ""
-        }
-        END {
-            close_statement()
-            print script ": " checked + 0 " answers as the script says, " bad + 0 " not"
-            exit bad > 0
-        }' "$2"
-}
-
-for example in "${examples[@]}"; do
-    script=${example//\//\\}
-    echo "=== kvhost.exe $script"
-    # The simulator as the script's header starts it, with a log that says when it is ready.
-    sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
-    if grep -q '^# *sim-kelvarin\.exe' "$example"; then
-        read -ra sim_args <<<"$sim_line"
-        echo "    with sim-kelvarin.exe ${sim_args[*]}"
-        rm -f "$work/sim.log"
-        "$run" ./sim-kelvarin.exe "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
-        sim=$!
-        for _ in $(seq 150); do
-            grep -q '^READY' "$work/sim.log" 2>/dev/null && break
-            sleep 0.1
-        done
-        grep -q '^READY' "$work/sim.log" 2>/dev/null || {
-            fail "the simulator did not start for $script"
-            cat "$work/sim.out"
-        }
-    fi
-    "$run" ./kvhost.exe "$script" >"$work/kvhost.out"
-    status=$?
-    [ $status -eq 0 ] || fail "kvhost exit code $status for $script"
-    created=$(grep '^created ' "$work/kvhost.out")
-    case $created in
-        "created AddIn.KelvarinVK from the current user's classes: "*"\\$name\\KelvarinVK.dll") ;;
-        *) fail "$script: the add-in did not come from the package's registration: $created" ;;
-    esac
-    check_answers "$script" "$work/kvhost.out" || {
-        fail "$script: answers differ from the script"
-        cat "$work/kvhost.out"
-    }
-    if [ -n "$sim" ]; then
-        kill "$sim" 2>/dev/null
-        wait "$sim" 2>/dev/null
-        sim=
-    fi
-done
+"$root/scripts/run-examples.sh" "$pkg" \
+    "created AddIn.KelvarinVK from the current user's classes: *\\$name\\KelvarinVK.dll" ||
+    fail "the example scripts"
 
 "$run" "$regsvr32" /s /u /n /i:user KelvarinVK.dll || fail "regsvr32 /u /n /i:user exit code $?"
 "$run" ./kvhost.exe 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
