@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the release package out/KelvarinVK-<version>-win32.zip and its .sha256:
+# Builds the release package out/KelvarinVK-<version>-win32.zip and, from the same files, the
+# installers out/KelvarinVK-<version>.msi (per machine) and KelvarinVK-<version>-user.msi (per
+# user), each with its .sha256:
 #   scripts/package.sh [--out DIR] [--build DIR]
 #   scripts/package.sh --check [--out DIR]
 # The package holds the i686 DLL, kvhost.exe and sim-kelvarin.exe (mingw32 preset, tests off),
@@ -7,9 +9,11 @@
 # repository's relative paths, so that the documents' commands work from the unpacked folder.
 # Text files get CRLF line ends and a UTF-8 byte order mark (the 1C example module is
 # Windows-1251, as 1C:Enterprise 7.7 reads text). The zip is reproducible: entries sorted,
-# fixed permissions, every date SOURCE_DATE_EPOCH (default: the commit's date).
+# fixed permissions, every date SOURCE_DATE_EPOCH (default: the commit's date); so are the
+# installers (scripts/build-msi.sh says how), which install all of it but x64/.
 # --check builds the package twice, from two clones of HEAD in two folders, one after the
-# other, requires the same SHA-256 from both and leaves that package in the output folder.
+# other, requires the same SHA-256 of every file from both and leaves them in the output
+# folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/out
@@ -34,7 +38,7 @@ if [ -n "$check" ]; then
     commit=$(git -C "$root" rev-parse HEAD)
     work=$(mktemp -d "${TMPDIR:-/tmp}/kv-package-check.XXXXXX")
     trap 'rm -rf "$work"' EXIT
-    zips=()
+    builds=()
     # Two source folders of different names and depths, and so two build folders.
     for dir in "$work/first/KelvarinVK" "$work/second/other/src"; do
         mkdir -p "$(dirname "$dir")"
@@ -45,22 +49,29 @@ if [ -n "$check" ]; then
             cat "$dir.log"
             exit 1
         }
-        tail -n 2 "$dir.log"
-        zips+=("$(ls "$dir.out"/*.zip)")
+        grep -E '^(package|installer) ' "$dir.log"
+        builds+=("$dir.out")
     done
-    first=$(sha256sum "${zips[0]}" | cut -d' ' -f1)
-    second=$(sha256sum "${zips[1]}" | cut -d' ' -f1)
-    echo "SHA-256 of the first build:  $first"
-    echo "SHA-256 of the second build: $second"
-    if [ "$first" != "$second" ]; then
-        echo "NOT REPRODUCIBLE: the two packages differ in these entries:"
-        unzip -q "${zips[0]}" -d "$work/unzipped-first"
-        unzip -q "${zips[1]}" -d "$work/unzipped-second"
-        diff -rq "$work/unzipped-first" "$work/unzipped-second" || true
-        exit 1
-    fi
-    cp "${zips[0]}" "${zips[0]}.sha256" "$out/"
-    echo "REPRODUCIBLE: $out/$(basename "${zips[0]}")"
+    same=1
+    for file in $(cd "${builds[0]}" && ls *.zip *.msi); do
+        first=$(sha256sum "${builds[0]}/$file" | cut -d' ' -f1)
+        second=$(sha256sum "${builds[1]}/$file" 2>/dev/null | cut -d' ' -f1)
+        echo "SHA-256 of $file: $first, $second"
+        [ "$first" = "$second" ] && continue
+        same=
+        echo "NOT REPRODUCIBLE: $file differs between the two builds:"
+        case $file in
+            *.zip)
+                unzip -q "${builds[0]}/$file" -d "$work/unzipped-first"
+                unzip -q "${builds[1]}/$file" -d "$work/unzipped-second"
+                diff -rq "$work/unzipped-first" "$work/unzipped-second" || true
+                ;;
+            *.msi) msidiff -t "${builds[0]}/$file" "${builds[1]}/$file" || true ;;
+        esac
+    done
+    [ -n "$same" ] || exit 1
+    cp "${builds[0]}"/* "$out/"
+    echo "REPRODUCIBLE: $(cd "$out" && ls *.zip *.msi | tr '\n' ' ')in $out"
     exit 0
 fi
 
@@ -127,6 +138,9 @@ fi
 find "$top" -type d -exec chmod 755 {} +
 find "$top" -type f -exec chmod 644 {} +
 find "$top" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+export SOURCE_DATE_EPOCH
+"$root/scripts/build-msi.sh" --stage "$top" --version "$version" --full-version "$full_version" \
+    --out "$out"
 zip=$out/$name.zip
 rm -f "$zip" "$zip.sha256"
 # -X: no owner or Unix time fields; zip writes local time, so one time zone for all.
