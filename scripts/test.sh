@@ -20,4 +20,6 @@ echo "=== fuzz: every target over its corpus, then a short run of each"
 scripts/fuzz-smoke.sh || status=1
 echo "=== package: built twice from two clones and compared, then unpacked and run"
 { scripts/package.sh --check && scripts/test-package.sh; } || status=1
+echo "=== installers: their tables, then installed, upgraded, repaired and removed under Wine"
+scripts/test-installer.sh || [ $? -eq 77 ] || status=1
 exit $status
