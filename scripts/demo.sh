@@ -5,13 +5,24 @@
 # calls methods and shows the host's error-log entries (tools/kvhost/demo.txt); then the other
 # parts of the demo (scripts/demo-*.sh), each given the build tree.
 #   scripts/demo.sh [--x64]     --x64: the x86_64 build instead (for 64-bit hosts)
+# On a machine that cannot run 32-bit programs (scripts/runs-32bit.sh) it runs the x86_64 build
+# and says so first.
 # KV_BUILD_DIR chooses another build tree than build/mingw32 (or build/mingw64).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 preset=mingw32 what="the 32-bit DLL, kvhost and simulator, run under WoW64"
 case "${1:-}" in
-    "") ;;
+    "")
+        if why=$(scripts/runs-32bit.sh --why); then
+            :
+        else
+            [ $? -eq 1 ] || { echo "demo.sh: $why" >&2; exit 2; }
+            echo "=== this machine cannot run 32-bit programs ($why):"
+            echo "    the demo runs the x86_64 build instead of the shipped 32-bit one"
+            preset=mingw64 what="the x86_64 build, because this machine cannot run the 32-bit one"
+        fi
+        ;;
     --x64) preset=mingw64 what="the x86_64 build" ;;
     *)
         echo "usage: $0 [--x64]" >&2

@@ -15,6 +15,8 @@ packages=(
     # wixl's clock at SOURCE_DATE_EPOCH; the tests of an install into a Cyrillic folder build
     # a Russian UTF-8 locale of their own from the locales package
     wixl msitools faketime locales
+    # reads the version resources of the Windows binaries without running them
+    libimage-exiftool-perl
     # the fuzz preset: clang with its fuzzer and sanitizer runtimes
     clang-14 libclang-rt-14-dev
 )

@@ -2,15 +2,24 @@
 # Runs the example kvhost scripts of an unpacked or installed package with its own kvhost.exe,
 # from its folder, each against its own simulator started as the script's header says, and
 # requires exit code 0 and every answer that a "# ожидается: X" comment names:
-#   scripts/run-examples.sh FOLDER CREATED [SCRIPT...]
+#   scripts/run-examples.sh [--kvhost EXE] [--simulator EXE] FOLDER CREATED [SCRIPT...]
 # FOLDER is the package's folder (a Unix path); CREATED is a shell pattern for kvhost's line
 # that says where the add-in came from ("created AddIn.KelvarinVK through COM", say); SCRIPT
-# is a path relative to FOLDER (default: every tools/kvhost/examples/*.txt). The programs run
-# in the Wine prefix that KV_WINEPREFIX names (scripts/wine-run.sh).
+# is a path relative to FOLDER (default: every tools/kvhost/examples/*.txt). --kvhost and
+# --simulator name other programs than the package's (64-bit ones, say). The programs run in
+# the Wine prefix that KV_WINEPREFIX names (scripts/wine-run.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+kvhost=./kvhost.exe simulator=./sim-kelvarin.exe
+while [ $# -gt 0 ]; do
+    case $1 in
+        --kvhost) kvhost=$2; shift 2 ;;
+        --simulator) simulator=$2; shift 2 ;;
+        *) break ;;
+    esac
+done
 if [ $# -lt 2 ]; then
-    echo "usage: $0 FOLDER CREATED [SCRIPT...]" >&2
+    echo "usage: $0 [--kvhost EXE] [--simulator EXE] FOLDER CREATED [SCRIPT...]" >&2
     exit 2
 fi
 folder=$1 created_pattern=$2
@@ -79,7 +88,7 @@ for example in "${examples[@]}"; do
         read -ra sim_args <<<"$sim_line"
         echo "    with sim-kelvarin.exe ${sim_args[*]}"
         rm -f "$work/sim.log"
-        "$run" ./sim-kelvarin.exe "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
+        "$run" "$simulator" "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
         sim=$!
         for _ in $(seq 150); do
             grep -q '^READY' "$work/sim.log" 2>/dev/null && break
@@ -90,7 +99,7 @@ for example in "${examples[@]}"; do
             cat "$work/sim.out"
         }
     fi
-    "$run" ./kvhost.exe "$script" >"$work/kvhost.out"
+    "$run" "$kvhost" "$script" >"$work/kvhost.out"
     status=$?
     [ $status -eq 0 ] || fail "kvhost exit code $status for $script"
     created=$(grep '^created ' "$work/kvhost.out")

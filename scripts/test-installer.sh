@@ -69,6 +69,7 @@ done
 [ $failures -eq 0 ] || { echo "installer test: $failures failed"; exit 1; }
 
 if ! why=$("$root/scripts/runs-32bit.sh" --why); then
+    [ $? -eq 1 ] || { echo "test-installer.sh: $why" >&2; exit 2; }
     echo "installer test: the packages are sound; not installed, because 32-bit programs do not run here: $why"
     exit 77
 fi

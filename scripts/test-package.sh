@@ -7,6 +7,10 @@
 # from the package's folder, against the packaged simulator started as the script's header
 # says. Each answer must be what the script's "# ожидается: X" comment says. Then the
 # registration is removed, after which kvhost can no longer create the add-in.
+# Where this machine cannot run 32-bit programs (scripts/runs-32bit.sh), the same is done with
+# the package's x64/KelvarinVK.dll, the 64-bit regsvr32 and a 64-bit kvhost and simulator built
+# from this source tree by the mingw64 preset (in KV_X64_BUILD, default build/package/win64);
+# the 32-bit files are then only checked for presence, processor and version.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 zip=${1:-}
@@ -32,6 +36,27 @@ fail() {
     echo "FAILED: $*"
     failures=$((failures + 1))
 }
+
+if why=$("$root/scripts/runs-32bit.sh" --why); then
+    dll=KelvarinVK.dll
+    kvhost=./kvhost.exe
+    simulator=./sim-kelvarin.exe
+    regsvr32='C:\windows\syswow64\regsvr32.exe'
+else
+    [ $? -eq 1 ] || { echo "test-package.sh: $why" >&2; exit 2; }
+    echo "=== this machine cannot run 32-bit programs ($why):"
+    echo "    the package is run with x64/KelvarinVK.dll and 64-bit tools built from this tree"
+    x64_build=${KV_X64_BUILD:-$root/build/package/win64}
+    if [ -z "${KV_X64_BUILD:-}" ]; then
+        { cmake --preset mingw64 -S "$root" -B "$x64_build" -DBUILD_TESTING=OFF >/dev/null &&
+            cmake --build "$x64_build" -j2 --target kvhost kelvarin_sim >/dev/null; } ||
+            { echo "test-package.sh: could not build the 64-bit kvhost and simulator" >&2; exit 1; }
+    fi
+    dll=x64/KelvarinVK.dll
+    kvhost=$x64_build/tools/kvhost/kvhost.exe
+    simulator=$x64_build/tools/kelvarin-sim/sim-kelvarin.exe
+    regsvr32='C:\windows\system32\regsvr32.exe'
+fi
 
 unzip -q "$zip" -d "$work/unpacked" || exit 1
 pkg=$work/unpacked/$name
@@ -64,19 +89,23 @@ version=$(head -1 README.txt | sed 's/^\xEF\xBB\xBF//; s/\r$//' | cut -d' ' -f2)
 package_version=${name#KelvarinVK-}
 package_version=${package_version%-win32}
 case $version in "$package_version"+*) ;; *) fail "README.txt names version $version" ;; esac
-said=$("$run" ./kvhost.exe --version)
+said=$("$run" "$kvhost" --version)
 [ "$said" = "kvhost $version" ] || fail "kvhost --version said '$said', the package is $version"
+# Every binary's version resource, read without running it.
+for file in KelvarinVK.dll kvhost.exe sim-kelvarin.exe x64/KelvarinVK.dll; do
+    said=$(exiftool -s3 -ProductVersion "$file")
+    [ "$said" = "$version" ] || fail "$file has the product version '$said', the package is $version"
+done
 
-# Per-user registration from the unpacked folder, with the 32-bit regsvr32.
-regsvr32='C:\windows\syswow64\regsvr32.exe'
-"$run" "$regsvr32" /s /n /i:user KelvarinVK.dll || fail "regsvr32 /n /i:user exit code $?"
+# Per-user registration from the unpacked folder, with the regsvr32 of the DLL's bitness.
+"$run" "$regsvr32" /s /n /i:user "$dll" || fail "regsvr32 /n /i:user exit code $?"
 
-"$root/scripts/run-examples.sh" "$pkg" \
-    "created AddIn.KelvarinVK from the current user's classes: *\\$name\\KelvarinVK.dll" ||
+"$root/scripts/run-examples.sh" --kvhost "$kvhost" --simulator "$simulator" "$pkg" \
+    "created AddIn.KelvarinVK from the current user's classes: *\\$name\\${dll//\//\\}" ||
     fail "the example scripts"
 
-"$run" "$regsvr32" /s /u /n /i:user KelvarinVK.dll || fail "regsvr32 /u /n /i:user exit code $?"
-"$run" ./kvhost.exe 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
+"$run" "$regsvr32" /s /u /n /i:user "$dll" || fail "regsvr32 /u /n /i:user exit code $?"
+"$run" "$kvhost" 'tools\kvhost\examples\check-installation.txt' >"$work/kvhost.out"
 status=$?
 [ $status -eq 2 ] || fail "kvhost after removing the registration: exit code $status, expected 2"
 
@@ -84,4 +113,4 @@ if [ $failures -ne 0 ]; then
     echo "package test: $failures failed"
     exit 1
 fi
-echo "package test: $name works from its folder"
+echo "package test: $name works from its folder (with $dll)"

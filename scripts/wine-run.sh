@@ -12,6 +12,8 @@
 # background processes, and is then printed with Unix line ends. Its exit code is ours.
 # KV_WINE_FRESH=1 stops the prefix's Wine session before and after the program, so that it
 # starts a session of its own with the caller's display (GUI tests under Xvfb).
+# A 32-bit program, or any program in a 32-bit Windows, on a machine that cannot run 32-bit
+# programs (scripts/runs-32bit.sh) is not started: exit code 77, and the reason.
 set -uo pipefail
 
 if [ $# -lt 1 ]; then
@@ -61,12 +63,47 @@ if [ -n "$print_prefix" ]; then
     echo "$prefix"
     exit 0
 fi
-export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
+
+# The machine type of a PE file: 014c i386, 8664 x86_64; empty for anything else.
+pe_machine() {
+    local offset
+    [ "$(head -c 2 "$1" 2>/dev/null)" = MZ ] || return 0
+    offset=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+why=$("$(dirname "$0")/runs-32bit.sh" --why)
+case $? in
+    0) runs_32bit=yes ;;
+    1) runs_32bit=no ;;
+    *)
+        echo "wine-run.sh: $why" >&2
+        exit 2
+        ;;
+esac
+needs_32bit=
+[ "$arch" = win32 ] && needs_32bit="a 32-bit Windows prefix"
+[ -f "$program" ] && [ "$(pe_machine "$program")" = 014c ] && needs_32bit="$program is a 32-bit program"
+if [ -n "$needs_32bit" ] && [ $runs_32bit = no ]; then
+    echo "wine-run.sh: not started: $needs_32bit, and this machine cannot run 32-bit programs ($why)" >&2
+    exit 77
+fi
+
+# Debian's wine command starts the 32-bit loader whenever 32-bit Wine is installed, also for a
+# 64-bit Windows and a 64-bit program, which fails where 32-bit programs cannot run. So each
+# kind of prefix is started through its own loader; the 64-bit one hands 32-bit programs of a
+# 64-bit Windows (WoW64) to the 32-bit loader itself.
+case $arch in
+    win64) loader=/usr/lib/wine/wine64 ;;
+    win32) loader=/usr/lib/wine/wine ;;
+esac
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all WINELOADER=$loader
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-# What a prefix is made with: its architecture and the Wine packages of both halves.
+# What a prefix is made with: its architecture, the Wine packages of both halves and whether
+# 32-bit programs ran (a 64-bit Windows made without them lacks its 32-bit half).
 made_with=$(
     echo "$arch"
+    echo "32-bit programs: $runs_32bit"
     dpkg-query -W -f='${Package}:${Architecture} ${Version}\n' wine64 wine32:i386 2>/dev/null
 )
 ready() { [ "$(cat "$WINEPREFIX/.kv-ready" 2>/dev/null)" = "$made_with" ]; }
@@ -88,10 +125,10 @@ create_prefix() {
         mkdir -p "$WINEPREFIX" || exit 1
         log=$WINEPREFIX/.kv-create.log
         {
-            env -u DISPLAY wineboot -i &&
-                env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+            env -u DISPLAY "$loader" wineboot -i &&
+                env -u DISPLAY "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
                     /v Debugger /d '' /f &&
-                env -u DISPLAY wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+                env -u DISPLAY "$loader" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
                     /v Auto /d 0 /f &&
                 wineserver -w
         } >"$log" 2>&1 </dev/null || exit 1
@@ -119,7 +156,7 @@ trap 'exit 143' TERM INT
 # Now and then, starting just as the previous session's server shuts down, Wine cannot start
 # the program at all ("ShellExecuteEx" fails before it runs): then it is started once more.
 for attempt in 1 2; do
-    LC_ALL=ru_RU.UTF-8 wine "$program" "$@" >"$out" 2>&1 </dev/null &
+    LC_ALL=ru_RU.UTF-8 "$loader" "$program" "$@" >"$out" 2>&1 </dev/null &
     child=$!
     wait "$child"
     status=$?

@@ -139,9 +139,18 @@ void Child::Start(std::string command) {
     startup.hStdInput = nullptr;
     startup.hStdOutput = output;
     startup.hStdError = output;
-    if (output == INVALID_HANDLE_VALUE ||
-        !CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process_)) {
+    auto start = [&] {
+        return CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &startup, &process_);
+    };
+    // Now and then, on a loaded machine, Wine cannot start a program at all (error 1359,
+    // ERROR_INTERNAL_ERROR, before it runs): then it is started once more.
+    bool started = output != INVALID_HANDLE_VALUE && start();
+    if (!started && output != INVALID_HANDLE_VALUE && GetLastError() == ERROR_INTERNAL_ERROR) {
+        Sleep(500);
+        started = start();
+    }
+    if (!started) {
         Fail(__FILE__, __LINE__,
              "cannot start " + command + ": error " + std::to_string(GetLastError()));
         process_ = {};
