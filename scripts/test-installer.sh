@@ -11,12 +11,13 @@
 #            uninstall leaves no file and no key of ours, and the user's own trace setting
 #   machine  installs per machine a package of a lower version (built here from the same files,
 #            its DLL stamped 1.9.0.0), then the new one over it: one product, the new file
-#            version; the class's keys are those that regsvr32 writes, in the 32-bit view;
-#            kvhost creates the add-in through COM and runs search.txt; kvhost --check passes
-#            its registration group; the uninstall leaves no file and no key of ours
-#   folder   installs per machine into a folder whose path has blanks and Cyrillic letters;
-#            kvhost runs check-installation.txt through COM from there; the uninstall leaves
-#            nothing of ours
+#            version; the lower version is refused over it; the class's keys are those that
+#            regsvr32 writes, in the 32-bit view; kvhost creates the add-in through COM and runs
+#            search.txt; kvhost --check passes its registration group; the uninstall leaves no
+#            file and no key of ours
+#   folder   installs the lower version per machine into a folder whose path has blanks and
+#            Cyrillic letters, then the new one, which stays there; kvhost runs
+#            check-installation.txt through COM from there; the uninstall leaves nothing of ours
 # Exit code 0: everything held; 1: something did not; 77: the packages are sound, but 32-bit
 # programs do not run here, so they were not installed.
 set -uo pipefail
@@ -68,11 +69,11 @@ for msi in "$machine_msi" "$user_msi"; do
 done
 [ $failures -eq 0 ] || { echo "installer test: $failures failed"; exit 1; }
 
-if ! why=$("$root/scripts/runs-32bit.sh" --why); then
+why=$("$root/scripts/runs-32bit.sh" --why) || {
     [ $? -eq 1 ] || { echo "test-installer.sh: $why" >&2; exit 2; }
     echo "installer test: the packages are sound; not installed, because 32-bit programs do not run here: $why"
     exit 77
-fi
+}
 
 # A package of a lower version from the same files: its DLL's fixed file version reads 1.9.0.0
 # (the four bytes after VS_FIXEDFILEINFO's signature and structure version).
@@ -115,14 +116,15 @@ snapshot() {
 }
 
 # After the uninstall, what was there before and nothing else: only Windows Installer's own
-# empty containers (its cache folder, its keys of products) may be new.
+# empty containers (its cache folder, its keys of products and components) may be new; a
+# value left in one shows as a line of its own.
 compare_snapshots() {
     local what left
     for what in files HKLM HKCU; do
         left=$(diff "$work/snapshot-$1/$what" "$work/snapshot-$2/$what" | grep '^[<>]' |
             grep -v '^> *$' |
             grep -vx -e '> \./windows/Installer' \
-                -e '> \[HKEY_\(CURRENT_USER\\Software\\Microsoft\|LOCAL_MACHINE\\Software\\Classes\)\\Installer\(\\Features\|\\Products\|\\UpgradeCodes\)\{0,1\}\]')
+                -e '> \[HKEY_[A-Z_]*\\Software\\\(Microsoft\\\(Windows\\CurrentVersion\\\)\{0,1\}\|Classes\\\)Installer\(\\[^]]*\)\{0,1\}\]')
         [ -z "$left" ] || fail "$3: the uninstall changed $what ('>' left behind, '<' taken away):"$'\n'"$left"
     done
 }
@@ -192,11 +194,14 @@ echo "=== machine: an upgrade from $old_version per machine, the examples, unins
 fresh_prefix machine
 # What the DLL's own registration writes, to hold the installer's keys against.
 regsvr32='C:\windows\syswow64\regsvr32.exe'
-# The class's keys in the 32-bit registry view, the DLL's path left out.
+# The class's keys as a 32-bit program (1C) sees them, the DLL's path left out: through the
+# 32-bit reg, since Wine keeps a 32-bit program's ProgID keys where a 64-bit one's view of
+# them does not look.
 class_keys() {
     local key
     for key in 'CLSID\{17921090-116A-402E-8973-8FD73C41CFD8}' 'AddIn.KelvarinVK'; do
-        "$run" reg export "HKLM\\Software\\Wow6432Node\\Classes\\$key" 'C:\keys.reg' /y >/dev/null &&
+        "$run" 'C:\windows\syswow64\reg.exe' export "HKLM\\Software\\Classes\\$key" 'C:\keys.reg' /y \
+            >/dev/null &&
             iconv -f UTF-16 -t UTF-8 "$prefix/drive_c/keys.reg" | tr -d '\r' | grep -v -e '^Windows Registry Editor' -e '^$' |
             sed 's/^@=".*\\KelvarinVK\.dll"$/@=<the DLL>/'
         rm -f "$prefix/drive_c/keys.reg"
@@ -213,12 +218,20 @@ msiexec /i "$work/old-msi/KelvarinVK-$old_version.msi"
 msiexec /i "$machine_msi"
 [ "$(products)" = "\"DisplayName\"=\"KelvarinVK\" \"DisplayVersion\"=\"$version\"" ] ||
     fail "after the upgrade, not one product of version $version: $(products)"
+if "$run" msiexec /i "$(win "$work/old-msi/KelvarinVK-$old_version.msi")" /qn; then
+    fail "$old_version was installed over $version"
+fi
+[ "$(products)" = "\"DisplayName\"=\"KelvarinVK\" \"DisplayVersion\"=\"$version\"" ] ||
+    fail "after $old_version was refused: $(products)"
 folder="$prefix/drive_c/Program Files (x86)/KelvarinVK"
 dll='C:\Program Files (x86)\KelvarinVK\KelvarinVK.dll'
 diff -r -x x64 "$files" "$folder" || fail "the upgraded files are not the package's (above)"
 class_keys >"$work/installer-keys"
 diff "$work/regsvr32-keys" "$work/installer-keys" ||
     fail "the installer's class keys (>) are not those of DllRegisterServer (<)"
+# And only in the 32-bit view: a 64-bit program does not see the class.
+"$run" reg query 'HKLM\Software\Classes\CLSID\{17921090-116A-402E-8973-8FD73C41CFD8}' /reg:64 \
+    >/dev/null 2>&1 && fail "the class is registered in the 64-bit registry view too"
 "$root/scripts/run-examples.sh" "$folder" "created AddIn.KelvarinVK through COM" \
     tools/kvhost/examples/search.txt || fail "search.txt from the per-machine install"
 check_registration "$folder" "for the machine (HKLM\\Software\\Classes)" "$dll" "$version.0"
@@ -228,7 +241,7 @@ compare_snapshots machine-before machine-after "upgrade per machine"
 echo "    $((SECONDS - case_started)) s"
 
 case_started=$SECONDS
-echo "=== folder: per machine into a folder with blanks and Cyrillic letters"
+echo "=== folder: per machine into a folder with blanks and Cyrillic letters, then an upgrade"
 fresh_prefix folder
 # Wine turns Cyrillic into Unix file names and back only under a locale that this machine has;
 # ru_RU.UTF-8 is made for this case alone.
@@ -239,7 +252,8 @@ export LOCPATH=$work/locale
 parent='C:\Программы аптеки'
 mkdir -p "$prefix/drive_c/Программы аптеки"
 snapshot folder-before
-msiexec /i "$machine_msi" "INSTALLDIR=$parent\\KelvarinVK"
+msiexec /i "$work/old-msi/KelvarinVK-$old_version.msi" "INSTALLDIR=$parent\\KelvarinVK"
+msiexec /i "$machine_msi"
 folder="$prefix/drive_c/Программы аптеки/KelvarinVK"
 diff -r -x x64 "$files" "$folder" || fail "the files in $parent\\KelvarinVK are not the package's"
 "$root/scripts/run-examples.sh" "$folder" "created AddIn.KelvarinVK through COM" \
