@@ -92,8 +92,10 @@ WINEPREFIX=$work/template wineserver -w
 # Windows paths.
 win() { echo "Z:${1//\//\\}"; }
 
-# A case's own prefix.
-fresh_prefix() {
+# start_case NAME TITLE: a case in a prefix of its own.
+start_case() {
+    case_name=$1 case_started=$SECONDS
+    echo "=== $1: $2"
     [ -n "$prefix" ] && { WINEPREFIX=$prefix wineserver -k 2>/dev/null; rm -rf "$prefix"; }
     prefix=$work/prefix-$1
     cp -a "$work/template" "$prefix"
@@ -138,6 +140,15 @@ msiexec() {
     [ $status -eq 0 ] || fail "msiexec $action $(basename "$package") $*: exit code $status"
 }
 
+# end_case PACKAGE: removes the package and holds what is left against the case's first
+# snapshot.
+end_case() {
+    msiexec /x "$1"
+    snapshot "$case_name-after"
+    compare_snapshots "$case_name-before" "$case_name-after" "$case_name"
+    echo "    $((SECONDS - case_started)) s"
+}
+
 # kvhost --check of the installed kvhost: group 1 passes and names this DLL and version.
 check_registration() {
     local folder=$1 where=$2 dll_path=$3 dll_version=$4 out=$work/check.txt before=$failures
@@ -162,12 +173,10 @@ products() {
     rm -f "$prefix/drive_c/products.reg"
 }
 
-case_started=$SECONDS
-echo "=== user: per-user install, the examples from it, repair, uninstall"
-fresh_prefix user
+start_case user "per-user install, the examples from it, repair, uninstall"
 # The user's own trace setting, which is not the installer's to take away.
 "$run" reg add 'HKCU\Software\KelvarinVK' /v Trace /d 'C:\no such folder\trace.log' /f >/dev/null
-snapshot user-before
+snapshot "$case_name-before"
 msiexec /i "$user_msi"
 folder=$(ls -d "$prefix"/drive_c/users/*/AppData/Local/KelvarinVK 2>/dev/null | head -1)
 if [ -z "$folder" ]; then
@@ -184,14 +193,9 @@ else
     msiexec /i "$user_msi" REINSTALL=ALL REINSTALLMODE=omus
     cmp -s "$files/KelvarinVK.dll" "$folder/KelvarinVK.dll" || fail "the repair did not restore KelvarinVK.dll"
 fi
-msiexec /x "$user_msi"
-snapshot user-after
-compare_snapshots user-before user-after "per user"
-echo "    $((SECONDS - case_started)) s"
+end_case "$user_msi"
 
-case_started=$SECONDS
-echo "=== machine: an upgrade from $old_version per machine, the examples, uninstall"
-fresh_prefix machine
+start_case machine "an upgrade from $old_version per machine, the examples, uninstall"
 # What the DLL's own registration writes, to hold the installer's keys against.
 regsvr32='C:\windows\syswow64\regsvr32.exe'
 # The class's keys as a 32-bit program (1C) sees them, the DLL's path left out: through the
@@ -211,7 +215,7 @@ class_keys() {
 class_keys >"$work/regsvr32-keys"
 [ "$(grep -c '^\[' "$work/regsvr32-keys")" -eq 5 ] || fail "regsvr32 wrote no five keys:"$'\n'"$(cat "$work/regsvr32-keys")"
 "$run" "$regsvr32" /s /u "$(win "$files/KelvarinVK.dll")" || fail "regsvr32 /u: exit code $?"
-snapshot machine-before
+snapshot "$case_name-before"
 msiexec /i "$work/old-msi/KelvarinVK-$old_version.msi"
 [ "$(products)" = "\"DisplayName\"=\"KelvarinVK\" \"DisplayVersion\"=\"$old_version\"" ] ||
     fail "after installing $old_version: $(products)"
@@ -235,14 +239,9 @@ diff "$work/regsvr32-keys" "$work/installer-keys" ||
 "$root/scripts/run-examples.sh" "$folder" "created AddIn.KelvarinVK through COM" \
     tools/kvhost/examples/search.txt || fail "search.txt from the per-machine install"
 check_registration "$folder" "for the machine (HKLM\\Software\\Classes)" "$dll" "$version.0"
-msiexec /x "$machine_msi"
-snapshot machine-after
-compare_snapshots machine-before machine-after "upgrade per machine"
-echo "    $((SECONDS - case_started)) s"
+end_case "$machine_msi"
 
-case_started=$SECONDS
-echo "=== folder: per machine into a folder with blanks and Cyrillic letters, then an upgrade"
-fresh_prefix folder
+start_case folder "per machine into a folder with blanks and Cyrillic letters, then an upgrade"
 # Wine turns Cyrillic into Unix file names and back only under a locale that this machine has;
 # ru_RU.UTF-8 is made for this case alone.
 mkdir -p "$work/locale"
@@ -251,7 +250,7 @@ localedef -i ru_RU -f UTF-8 "$work/locale/ru_RU.UTF-8" 2>/dev/null ||
 export LOCPATH=$work/locale
 parent='C:\Программы аптеки'
 mkdir -p "$prefix/drive_c/Программы аптеки"
-snapshot folder-before
+snapshot "$case_name-before"
 msiexec /i "$work/old-msi/KelvarinVK-$old_version.msi" "INSTALLDIR=$parent\\KelvarinVK"
 msiexec /i "$machine_msi"
 folder="$prefix/drive_c/Программы аптеки/KelvarinVK"
@@ -260,11 +259,8 @@ diff -r -x x64 "$files" "$folder" || fail "the files in $parent\\KelvarinVK are 
     tools/kvhost/examples/check-installation.txt || fail "check-installation.txt from $parent"
 check_registration "$folder" "for the machine (HKLM\\Software\\Classes)" \
     "$parent\\KelvarinVK\\KelvarinVK.dll" "$version.0"
-msiexec /x "$machine_msi"
-snapshot folder-after
-compare_snapshots folder-before folder-after "the folder with blanks and Cyrillic letters"
+end_case "$machine_msi"
 unset LOCPATH
-echo "    $((SECONDS - case_started)) s"
 
 if [ $failures -ne 0 ]; then
     echo "installer test: $failures failed"
