@@ -40,18 +40,23 @@ endif()
 # In the cache too, where scripts/package.sh reads it.
 set(KV_VERSION_FULL "${KV_VERSION_FULL}" CACHE INTERNAL "The product version with the commit")
 
-# kv_shipped_binary(TARGET FILETYPE FILENAME DESCRIPTION): what every binary of the package
-# gets: a version resource (four numbers, the dotted file version, the product version with
-# the commit) and, in release builds, no symbol tables.
-function(kv_shipped_binary target filetype filename description)
+# kv_version_resource(RC FILETYPE FILENAME DESCRIPTION): the resource script RC of a version
+# resource (four numbers, the dotted file version, the product version with the commit).
+function(kv_version_resource rc filetype filename description)
     set(KV_RC_FILETYPE ${filetype})
     set(KV_RC_FILENAME ${filename})
     set(KV_RC_DESCRIPTION ${description})
     get_filename_component(KV_RC_INTERNAL ${filename} NAME_WE)
     set(KV_VERSION_DOTS "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.0")
     set(KV_VERSION_COMMAS "${PROJECT_VERSION_MAJOR},${PROJECT_VERSION_MINOR},${PROJECT_VERSION_PATCH},0")
-    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
     configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+endfunction()
+
+# kv_shipped_binary(TARGET FILETYPE FILENAME DESCRIPTION): what every binary of the package
+# gets: a version resource and, in release builds, no symbol tables.
+function(kv_shipped_binary target filetype filename description)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+    kv_version_resource(${rc} ${filetype} ${filename} "${description}")
     # The resource script is UTF-8.
     set_source_files_properties(${rc} PROPERTIES COMPILE_OPTIONS "-c65001")
     target_sources(${target} PRIVATE ${rc})

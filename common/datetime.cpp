@@ -31,7 +31,6 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 }
 
 const int64_t kOleEpoch = DaysFromCivil(1899, 12, 30);
-const int64_t kFirstDay = DaysFromCivil(100, 1, 1) - kOleEpoch;
 const int64_t kLastDay = DaysFromCivil(9999, 12, 31) - kOleEpoch;
 
 int64_t OleDays(const LocalDateTime& when) {
@@ -55,18 +54,19 @@ double ToOleDate(const LocalDateTime& when) {
     return days >= 0 ? days + time : days - time;
 }
 
-LocalDateTime FromOleDate(double date) {
+LocalDateTime FromOleDate(double date, int first_year) {
+    const int64_t first_day = DaysFromCivil(std::clamp(first_year, 1, 9999), 1, 1) - kOleEpoch;
     if (!std::isfinite(date)) date = 0;
-    // Far outside the years 100..9999 every day count clamps alike; bounding it first keeps
+    // Far outside the range every day count clamps alike; bounding it first keeps
     // the conversion to a whole day count defined for any double.
-    date = std::clamp(date, static_cast<double>(kFirstDay - 1), static_cast<double>(kLastDay + 1));
+    date = std::clamp(date, static_cast<double>(first_day - 1), static_cast<double>(kLastDay + 1));
     int64_t days = static_cast<int64_t>(std::trunc(date));
     int64_t ms = std::llround(std::fabs(date - static_cast<double>(days)) * kMillisecondsPerDay);
     if (ms >= kMillisecondsPerDay) {
         ms -= kMillisecondsPerDay;
         days += date < 0 ? -1 : 1;
     }
-    if (days < kFirstDay) days = kFirstDay, ms = 0;
+    if (days < first_day) days = first_day, ms = 0;
     if (days > kLastDay) days = kLastDay, ms = kMillisecondsPerDay - 1;
     LocalDateTime when;
     CivilFromDays(days + kOleEpoch, when.year, when.month, when.day);

@@ -24,8 +24,9 @@ int DayOfWeek(const LocalDateTime& when);
 double ToOleDate(const LocalDateTime& when);
 
 // The date and time of a day count, rounded to the nearest millisecond. Values outside the
-// years 100..9999 are clamped to that range.
-LocalDateTime FromOleDate(double date);
+// years 100..9999 (an OLE date's range; `first_year`..9999 when given, down to 1) are clamped
+// to that range.
+LocalDateTime FromOleDate(double date, int first_year = 100);
 
 // True when y-m-d is a real calendar date of the years 1..9999.
 bool IsValidDate(int year, int month, int day);

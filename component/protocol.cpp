@@ -35,13 +35,15 @@ const char* PrefixOf(ErrorOrigin origin) {
 // The member table of one kind: properties or methods.
 using Handler = void (T_vk_object::*)(int, HandlerAction, std::string&);
 
-int32_t FindByName(T_vk_object& vk, Handler handler, int count, const std::string& ansi,
+int32_t FindByName(T_vk_object& vk, Handler handler, int count, std::string ansi, NameCase match,
                    int32_t& number) {
+    if (match == NameCase::Ignored) LowerCp1251(ansi);
     std::string name;
     for (int i = 0; i < count; ++i) {
         for (HandlerAction action : {ActRussianName, ActEnglishName}) {
             (vk.*handler)(i, action, name);
-            if (name == ansi) {  // byte for byte: case matters, nothing trimmed
+            if (match == NameCase::Ignored) LowerCp1251(name);
+            if (name == ansi) {  // nothing trimmed
                 number = i;
                 return kS_OK;
             }
@@ -76,14 +78,14 @@ int SelectMember(int32_t number) {
 Protocol::Protocol(Platform& platform, ErrorSink* errors, const MethodBodies& methods)
     : platform_(platform), errors_(errors), vk_(platform, methods) {}
 
-int32_t Protocol::FindProp(std::u16string_view name, int32_t& number) {
+int32_t Protocol::FindProp(std::u16string_view name, int32_t& number, NameCase match) {
     return FindByName(vk_, &T_vk_object::PropertyHandler, kPropertyCount,
-                      platform_.codec.ToAnsi(name), number);
+                      platform_.codec.ToAnsi(name), match, number);
 }
 
-int32_t Protocol::FindMethod(std::u16string_view name, int32_t& number) {
+int32_t Protocol::FindMethod(std::u16string_view name, int32_t& number, NameCase match) {
     return FindByName(vk_, &T_vk_object::MethodHandler, kMethodCount, platform_.codec.ToAnsi(name),
-                      number);
+                      match, number);
 }
 
 int32_t Protocol::GetPropVal(int32_t number, Variant& value) {
@@ -151,6 +153,7 @@ void Protocol::ReportError(std::string_view ansi_text) {
 }
 
 void Protocol::ReportCurrentError(ErrorOrigin origin) noexcept {
+    ++error_count_;
     try {
         ReportError(Cp1251FromUtf8(PrefixOf(origin)) + CurrentMessage());
     } catch (...) {

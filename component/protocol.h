@@ -35,14 +35,18 @@ class ErrorSink {
 // Which host call an error ended; property errors carry a prefix saying so.
 enum class ErrorOrigin { PropertyRead, PropertyWrite, Method };
 
+// How a host's member name is compared: 1C:Enterprise 7.7 matches byte for byte, 1C:Enterprise
+// 8 ignores the case of Latin and Cyrillic letters.
+enum class NameCase { Exact, Ignored };
+
 class Protocol {
   public:
     // `errors` may be null (the host refused its error log); then error texts are dropped.
     // `methods` execute the catalogue's methods; borrowed, they outlive the protocol.
     Protocol(Platform& platform, ErrorSink* errors, const MethodBodies& methods);
 
-    int32_t FindProp(std::u16string_view name, int32_t& number);
-    int32_t FindMethod(std::u16string_view name, int32_t& number);
+    int32_t FindProp(std::u16string_view name, int32_t& number, NameCase match = NameCase::Exact);
+    int32_t FindMethod(std::u16string_view name, int32_t& number, NameCase match = NameCase::Exact);
     int32_t GetPropVal(int32_t number, Variant& value);
     int32_t SetPropVal(int32_t number, const Variant& value);
     int32_t GetNParams(int32_t number, int32_t& count);
@@ -54,12 +58,16 @@ class Protocol {
     // Inside a catch block: reports the error being handled, whatever was thrown, with the
     // prefix of its origin. Throws nothing.
     void ReportCurrentError(ErrorOrigin origin) noexcept;
+    // How many errors host calls have ended with so far, blank ones included: a shell whose
+    // host learns of a failure from the call's answer compares it before and after the call.
+    uint64_t ErrorCount() const { return error_count_; }
 
     T_vk_object& object() { return vk_; }
 
   private:
     Platform& platform_;
     ErrorSink* errors_;
+    uint64_t error_count_ = 0;
     T_vk_object vk_;
 };
 

@@ -129,11 +129,12 @@ for scope in machine user; do
         -D ProductCode="$(uuid_of "product $scope $version")" \
         -o "$msi" "$root/packaging/KelvarinVK.wxs")
     # wixl gives every build a new package code and leaves the files unversioned: the package
-    # code is made to follow the content, and the programs carry their file version, so that a
-    # repair or an upgrade compares versions as it should.
+    # code is made to follow the content, and the programs (every .dll and .exe of the install
+    # folder carries the project's version) their file version, so that a repair or an upgrade
+    # compares versions as it should.
     versions=()
-    for file in KelvarinVK.dll kvhost.exe sim-kelvarin.exe; do
-        versions+=(-q "UPDATE \`File\` SET \`Version\`='$version.0' WHERE \`File\`='$(file_id $file)'")
+    for file in $(cd "$stage" && ls *.dll *.exe); do
+        versions+=(-q "UPDATE \`File\` SET \`Version\`='$version.0' WHERE \`File\`='$(file_id "$file")'")
     done
     TZ=UTC faketime -f "$frozen" msibuild "$msi" "${versions[@]}"
     TZ=UTC faketime -f "$frozen" msibuild "$msi" -s "KelvarinVK $version" KelvarinVK "Intel;1049" \

@@ -2,9 +2,15 @@
 # The desktop link in the demo: starts sim-kelvarin.exe with the sample price list, runs a
 # 1C-like session through kvhost against the registered DLL (find a position, send a packet,
 # count the order, create an order file, check presence) and prints the transcript with what
-# the simulator received and answered.   scripts/demo-desktop.sh BUILD_TREE
+# the simulator received and answered.   scripts/demo-desktop.sh BUILD_TREE [com|native]
+# (native: the 1C:Enterprise 8 add-in through kvhost --native)
 set -uo pipefail
 tree=$(cd "$1" && pwd)
+if [ "${2:-com}" = native ]; then
+    addin=(--native "Z:$tree/native/KelvarinVK8.dll")
+else
+    addin=(--register "Z:$tree/host/KelvarinVK.dll")
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 run=$root/scripts/wine-run.sh
 sim_dir=$root/tools/kelvarin-sim
@@ -30,8 +36,7 @@ echo "=== desktop-application simulator: $(grep '^READY' "$log")"
 status=0
 for part in search order; do
     echo "=== kvhost, $part: tools/kelvarin-sim/demo-$part.txt"
-    "$run" "$tree/tools/kvhost/kvhost.exe" --register "Z:$tree/host/KelvarinVK.dll" \
-        "Z:$sim_dir/demo-$part.txt" || status=1
+    "$run" "$tree/tools/kvhost/kvhost.exe" "${addin[@]}" "Z:$sim_dir/demo-$part.txt" || status=1
 done
 echo "=== what the simulator received and answered"
 cat "$log"

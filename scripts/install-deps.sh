@@ -17,8 +17,9 @@ packages=(
     wixl msitools faketime locales
     # reads the version resources of the Windows binaries without running them
     libimage-exiftool-perl
-    # the fuzz preset: clang with its fuzzer and sanitizer runtimes
-    clang-14 libclang-rt-14-dev
+    # the fuzz preset: clang with its fuzzer and sanitizer runtimes; with lld, kvnative.dll, the
+    # MSVC-ABI host of the Native API add-in
+    clang-14 libclang-rt-14-dev lld-14
 )
 # The shipped DLL is 32-bit: 32-bit Wine runs it, and the 32-bit Firebird client and engine
 # serve its registry tests through a 32-bit Winelib bridge.

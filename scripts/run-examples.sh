@@ -2,30 +2,35 @@
 # Runs the example kvhost scripts of an unpacked or installed package with its own kvhost.exe,
 # from its folder, each against its own simulator started as the script's header says, and
 # requires exit code 0 and every answer that a "# ожидается: X" comment names:
-#   scripts/run-examples.sh [--kvhost EXE] [--simulator EXE] FOLDER CREATED [SCRIPT...]
-# FOLDER is the package's folder (a Unix path); CREATED is a shell pattern for kvhost's line
-# that says where the add-in came from ("created AddIn.KelvarinVK through COM", say); SCRIPT
-# is a path relative to FOLDER (default: every tools/kvhost/examples/*.txt). --kvhost and
-# --simulator name other programs than the package's (64-bit ones, say). The programs run in
-# the Wine prefix that KV_WINEPREFIX names (scripts/wine-run.sh).
+#   scripts/run-examples.sh [--kvhost EXE] [--simulator EXE] [--script SCRIPT]... FOLDER CREATED
+#                           [KVHOST_ARG...]
+# FOLDER is the package's folder (a Unix path); CREATED is a shell pattern for kvhost's first
+# line that says where the add-in came from ("created AddIn.KelvarinVK through COM", "loaded
+# Z:*KelvarinVK8_Win32.dll: *", say); KVHOST_ARGs go before the script on kvhost's command line
+# (--native DLL, say). --script names a script relative to FOLDER (default: every
+# tools/kvhost/examples/*.txt); --kvhost and --simulator name other programs than the
+# package's (64-bit ones, say). The programs run in the Wine prefix that KV_WINEPREFIX names
+# (scripts/wine-run.sh).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-kvhost=./kvhost.exe simulator=./sim-kelvarin.exe
+kvhost=./kvhost.exe simulator=./sim-kelvarin.exe examples=()
 while [ $# -gt 0 ]; do
     case $1 in
         --kvhost) kvhost=$2; shift 2 ;;
         --simulator) simulator=$2; shift 2 ;;
+        --script) examples+=("$2"); shift 2 ;;
         *) break ;;
     esac
 done
 if [ $# -lt 2 ]; then
-    echo "usage: $0 [--kvhost EXE] [--simulator EXE] FOLDER CREATED [SCRIPT...]" >&2
+    echo "usage: $0 [--kvhost EXE] [--simulator EXE] [--script SCRIPT]... FOLDER CREATED" \
+        "[KVHOST_ARG...]" >&2
     exit 2
 fi
 folder=$1 created_pattern=$2
 shift 2
+kvhost_args=("$@")
 cd "$folder" || exit 2
-examples=("$@")
 [ ${#examples[@]} -gt 0 ] || examples=(tools/kvhost/examples/*.txt)
 [ -e "${examples[0]}" ] || { echo "FAILED: no example kvhost scripts in $folder"; exit 1; }
 run=$root/scripts/wine-run.sh
@@ -81,7 +86,7 @@ check_answers() {
 
 for example in "${examples[@]}"; do
     script=${example//\//\\}
-    echo "=== kvhost.exe $script"
+    echo "=== $kvhost ${kvhost_args[*]} $script"
     # The simulator as the script's header starts it, with a log that says when it is ready.
     if grep -q '^# *sim-kelvarin\.exe' "$example"; then
         sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
@@ -99,10 +104,10 @@ for example in "${examples[@]}"; do
             cat "$work/sim.out"
         }
     fi
-    "$run" "$kvhost" "$script" >"$work/kvhost.out"
+    "$run" "$kvhost" "${kvhost_args[@]}" "$script" >"$work/kvhost.out"
     status=$?
-    [ $status -eq 0 ] || fail "kvhost exit code $status for $script"
-    created=$(grep '^created ' "$work/kvhost.out")
+    [ $status -eq 0 ] || fail "$kvhost exit code $status for $script"
+    created=$(grep -m1 '^created \|^loaded ' "$work/kvhost.out")
     # The pattern's * matches; its backslashes are Windows paths', not escapes.
     [[ $created == ${created_pattern//\\/\\\\} ]] ||
         fail "$script: the add-in did not come from where it should: $created"

@@ -185,9 +185,9 @@ else
     diff -r -x x64 "$files" "$folder" || fail "the installed files are not the package's (above)"
     user=$(basename "$(dirname "$(dirname "$(dirname "$folder")")")")
     dll="C:\\users\\$user\\AppData\\Local\\KelvarinVK\\KelvarinVK.dll"
-    "$root/scripts/run-examples.sh" "$folder" \
-        "created AddIn.KelvarinVK from the current user's classes: $dll" \
-        tools/kvhost/examples/search.txt || fail "search.txt from the per-user install"
+    "$root/scripts/run-examples.sh" --script tools/kvhost/examples/search.txt "$folder" \
+        "created AddIn.KelvarinVK from the current user's classes: $dll" ||
+        fail "search.txt from the per-user install"
     check_registration "$folder" "for the current user (HKCU\\Software\\Classes)" "$dll" "$version.0"
     rm "$folder/KelvarinVK.dll"
     msiexec /i "$user_msi" REINSTALL=ALL REINSTALLMODE=omus
@@ -236,8 +236,8 @@ diff "$work/regsvr32-keys" "$work/installer-keys" ||
 # And only in the 32-bit view: a 64-bit program does not see the class.
 "$run" reg query 'HKLM\Software\Classes\CLSID\{17921090-116A-402E-8973-8FD73C41CFD8}' /reg:64 \
     >/dev/null 2>&1 && fail "the class is registered in the 64-bit registry view too"
-"$root/scripts/run-examples.sh" "$folder" "created AddIn.KelvarinVK through COM" \
-    tools/kvhost/examples/search.txt || fail "search.txt from the per-machine install"
+"$root/scripts/run-examples.sh" --script tools/kvhost/examples/search.txt "$folder" \
+    "created AddIn.KelvarinVK through COM" || fail "search.txt from the per-machine install"
 check_registration "$folder" "for the machine (HKLM\\Software\\Classes)" "$dll" "$version.0"
 end_case "$machine_msi"
 
@@ -255,8 +255,8 @@ msiexec /i "$work/old-msi/KelvarinVK-$old_version.msi" "INSTALLDIR=$parent\\Kelv
 msiexec /i "$machine_msi"
 folder="$prefix/drive_c/Программы аптеки/KelvarinVK"
 diff -r -x x64 "$files" "$folder" || fail "the files in $parent\\KelvarinVK are not the package's"
-"$root/scripts/run-examples.sh" "$folder" "created AddIn.KelvarinVK through COM" \
-    tools/kvhost/examples/check-installation.txt || fail "check-installation.txt from $parent"
+"$root/scripts/run-examples.sh" --script tools/kvhost/examples/check-installation.txt "$folder" \
+    "created AddIn.KelvarinVK through COM" || fail "check-installation.txt from $parent"
 check_registration "$folder" "for the machine (HKLM\\Software\\Classes)" \
     "$parent\\KelvarinVK\\KelvarinVK.dll" "$version.0"
 end_case "$machine_msi"

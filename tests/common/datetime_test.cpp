@@ -30,5 +30,15 @@ TEST(FromOleDate, ClampsToTheYears100To9999) {
     for (const Case& c : cases) EXPECT_EQ(FromOleDate(c.date), c.expected) << c.date;
 }
 
+// 1C:Enterprise 8's empty date is 1 January of the year 1, which an OLE date cannot hold.
+TEST(FromOleDate, ReachesTheYear1WhenAsked) {
+    const LocalDateTime year1{1, 1, 1, 0, 0, 0, 0};
+    EXPECT_EQ(FromOleDate(-693593, 1), year1);
+    EXPECT_EQ(FromOleDate(-693593.5, 1), (LocalDateTime{1, 1, 1, 12, 0, 0, 0}));
+    EXPECT_EQ(FromOleDate(-1e9, 1), year1);
+    EXPECT_EQ(FromOleDate(-693593), (LocalDateTime{100, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(ToOleDate(year1), -693593);
+}
+
 }  // namespace
 }  // namespace kv

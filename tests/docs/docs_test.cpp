@@ -66,33 +66,43 @@ std::optional<Member> Find(const std::string& name) {
 // The 1C platform's own names that the documents show beside the component's members: its
 // functions, objects and words, and the module's predefined procedures.
 bool PlatformName(const std::string& name) {
-    for (const char* own : {"СоздатьОбъект", "ЗагрузитьВнешнююКомпоненту", "ОписаниеОшибки", "Симв",
-                            "Текст", "Экспорт", "ПриНачалеРаботыСистемы", "ПриОткрытии"}) {
+    for (const char* own :
+         {"СоздатьОбъект", "ЗагрузитьВнешнююКомпоненту", "ПодключитьВнешнююКомпоненту",
+          "УстановитьВнешнююКомпоненту", "Новый", "ОписаниеОшибки", "Симв", "Текст", "Экспорт",
+          "ПриНачалеРаботыСистемы", "ПриОткрытии"}) {
         if (name == own) return true;
     }
     return false;
 }
 
-// The text of the fenced code blocks of a document.
-std::string CodeBlocks(const std::string& text) {
+// The code of a document: its ``` blocks and, unless left out, its `...` spans.
+std::string CodeOf(const std::string& text, bool spans = true) {
     std::string code;
     bool block = false;
     for (const std::string& line : Lines(text)) {
         if (line.rfind("```", 0) == 0) {
             block = !block;
         } else if (block) {
-            code += line + "\n";
+            code += line;
+        } else if (spans) {
+            static const std::regex span("`([^`]+)`");
+            for (std::sregex_iterator m(line.begin(), line.end(), span), end; m != end; ++m) {
+                code += (*m)[1].str() + "\n";
+            }
+            code += "\n";
+            continue;
         }
+        code += "\n";
     }
     return code;
 }
 
-// The procedures and functions that the 1C code of the example module and of the reference
+// The procedures and functions that the 1C code of the example modules and of the documents
 // defines, which the documents may name too.
 std::vector<std::string> DefinedRoutines() {
     static const std::regex routine(R"((?:Процедура|Функция) ([\w\x80-\xFF]+)\()");
-    const std::string code =
-        Read(kDocs / "example.1s.txt") + CodeBlocks(Read(kDocs / "reference.md"));
+    const std::string code = Read(kDocs / "example.1s.txt") + Read(kDocs / "example-1c8.bsl") +
+                             CodeOf(Read(kDocs / "reference.md")) + CodeOf(Read(kDocs / "1c8.md"));
     std::vector<std::string> names;
     for (std::sregex_iterator m(code.begin(), code.end(), routine), end; m != end; ++m) {
         names.push_back((*m)[1]);
@@ -297,7 +307,11 @@ std::vector<Call> CallsOf(const std::string& code, const std::vector<std::string
     return calls;
 }
 
-void CheckCalls(const std::string& file, const std::vector<Call>& calls) {
+// Whether a method may be called as a procedure: 1C:Enterprise 8 runs it, 7.7 does not.
+enum class Procedures { Run, DoNothing };
+
+void CheckCalls(const std::string& file, const std::vector<Call>& calls,
+                Procedures procedures = Procedures::DoNothing) {
     for (const Call& call : calls) {
         const std::string where = file + ":" + std::to_string(call.line) + ": ";
         const std::optional<Member> member = Find(call.name);
@@ -312,8 +326,19 @@ void CheckCalls(const std::string& file, const std::vector<Call>& calls) {
         ASSERT_TRUE(call.args) << where << "the method " << call.name << " without parentheses";
         EXPECT_EQ(*call.args, member->params) << where << call.name << " called with " << *call.args
                                               << " parameters, takes " << member->params;
-        EXPECT_TRUE(call.result_used)
+        EXPECT_TRUE(call.result_used || procedures == Procedures::Run)
             << where << call.name << " called as a procedure: the component runs only functions";
+    }
+}
+
+// What an example module is for: each of these is called at least once.
+void ExpectTheWholeExample(const std::string& file, const std::vector<Call>& calls) {
+    for (const char* method :
+         {"НайтиПозицию", "ОчиститьПакет", "ДобавитьПозициюВПакет", "ПодобратьПакет",
+          "СоздатьЗаявку", "ПроверитьКелварин", "СопоставитьПозиции"}) {
+        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
+                                [&](const Call& c) { return c.name == method; }))
+            << file << " never calls " << method;
     }
 }
 
@@ -330,40 +355,36 @@ TEST(ExampleModule, LoadsTheComponentAndCallsItsMembersRight) {
         << "the module's " << m[1] << " is not declared with Экспорт";
     const std::vector<Call> calls = CallsOf(code, {m[1]});
     CheckCalls("example.1s.txt", calls);
-    // What the module is for: each of these is called at least once.
-    for (const char* method :
-         {"НайтиПозицию", "ОчиститьПакет", "ДобавитьПозициюВПакет", "ПодобратьПакет",
-          "СоздатьЗаявку", "ПроверитьКелварин", "СопоставитьПозиции"}) {
-        EXPECT_TRUE(std::any_of(calls.begin(), calls.end(),
-                                [&](const Call& c) { return c.name == method; }))
-            << "the module never calls " << method;
-    }
+    ExpectTheWholeExample("example.1s.txt", calls);
+}
+
+// The 1C:Enterprise 8 module attaches the Native API add-in under a name and creates the
+// object under the type that name and the extension name make.
+TEST(ExampleModule, The1C8ModuleAttachesTheNativeComponentAndCallsItsMembersRight) {
+    const std::string code = Read(kDocs / "example-1c8.bsl");
+    static const std::regex attach(
+        R"re(ПодключитьВнешнююКомпоненту\([\w\x80-\xFF]+, "(\w+)", ТипВнешнейКомпоненты\.Native)re");
+    static const std::regex create(R"(([\w\x80-\xFF]+) = Новый\("AddIn\.(\w+)\.KelvarinVK"\);)");
+    std::smatch attached, created;
+    ASSERT_TRUE(std::regex_search(code, attached, attach))
+        << "the module does not attach a Native API add-in under a name";
+    ASSERT_TRUE(std::regex_search(code, created, create))
+        << "the module does not create AddIn.<name>.KelvarinVK into a variable";
+    EXPECT_EQ(attached[1], created[2]) << "the object's type names another attachment";
+    const std::vector<Call> calls = CallsOf(code, {created[1]});
+    CheckCalls("example-1c8.bsl", calls, Procedures::Run);
+    ExpectTheWholeExample("example-1c8.bsl", calls);
 }
 
 TEST(Reference, CodeExamplesCallMembersRight) {
-    // The code of the reference: its ``` blocks and `...` spans, with the object as the
-    // examples name it.
-    const std::string text = Read(kDocs / "reference.md");
-    std::string code;
-    bool block = false;
-    for (const std::string& line : Lines(text)) {
-        if (line.rfind("```", 0) == 0) {
-            block = !block;
-        } else if (block) {
-            code += line;
-        } else {
-            static const std::regex span("`([^`]+)`");
-            for (std::sregex_iterator m(line.begin(), line.end(), span), end; m != end; ++m) {
-                code += (*m)[1].str() + "\n";
-            }
-            code += "\n";
-            continue;
-        }
-        code += "\n";
-    }
-    const std::vector<Call> calls = CallsOf(code, {"Компонента", "Келварин"});
+    // With the object as the examples name it.
+    const std::vector<Call> calls =
+        CallsOf(CodeOf(Read(kDocs / "reference.md")), {"Компонента", "Келварин"});
     EXPECT_GT(calls.size(), 20u) << "the reference's code names fewer members than it does";
     CheckCalls("reference.md (code, line of the extract)", calls);
+    const std::vector<Call> calls8 = CallsOf(CodeOf(Read(kDocs / "1c8.md")), {"Келварин"});
+    EXPECT_GE(calls8.size(), 4u) << "the 1C 8 document's code names fewer members than it does";
+    CheckCalls("1c8.md (code, line of the extract)", calls8, Procedures::Run);
 }
 
 // 1C code without its strings and comments.
@@ -373,11 +394,12 @@ std::string WithoutStringsAndComments(const std::string& code) {
 }
 
 TEST(Code1C, IdentifiersAreWrittenWithoutYo) {
-    // 1C:Enterprise 7.7 tells ё from е in names: a reader who types Счетчик for Счётчик gets
+    // 1C tells ё from е in names: a reader who types Счетчик for Счётчик gets
     // another variable.
     for (const auto& [file, code] :
          {std::pair<std::string, std::string>{"example.1s.txt", Read(kDocs / "example.1s.txt")},
-          {"reference.md", CodeBlocks(Read(kDocs / "reference.md"))}}) {
+          {"example-1c8.bsl", Read(kDocs / "example-1c8.bsl")},
+          {"reference.md", CodeOf(Read(kDocs / "reference.md"), false)}}) {
         static const std::regex yo(R"([\w\x80-\xFF]*(?:ё|Ё)[\w\x80-\xFF]*)");
         const std::string bare = WithoutStringsAndComments(code);
         for (std::sregex_iterator m(bare.begin(), bare.end(), yo), end; m != end; ++m) {

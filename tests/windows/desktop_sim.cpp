@@ -192,85 +192,99 @@ std::string Child::Output() const {
     return text.str();
 }
 
-Session::Session() : initialised_(addin_.ok()) {}
+Session::Session(const kvhost::NativeAddIn::Options* native) : addin_(StartAddIn(native)) {}
 
 Session::~Session() {
-    if (initialised_) addin_.init->Done();
+    if (addin_ != nullptr) FinishAddIn(*addin_);
 }
 
 long Session::Member(bool method, const std::string& name) {
-    BSTR bstr = SysAllocString(Utf16(name).c_str());
-    long number = -1;
-    const HRESULT hr =
-        method ? addin_.lang->FindMethod(bstr, &number) : addin_.lang->FindProp(bstr, &number);
-    SysFreeString(bstr);
-    if (hr != S_OK) Fail(__FILE__, __LINE__, "no member named " + name);
+    const long number = addin_->Find(method, Utf16(name));
+    if (number < 0) Fail(__FILE__, __LINE__, "no member named " + name);
     return number;
+}
+
+void Session::Answered(const std::string& what, const kvhost::Answer& answer,
+                       bool refusal_expected) {
+    std::vector<kvhost::HostError> fresh = addin_->TakeErrors();
+    // A Native API call answers false exactly when the add-in reported an error, so that the
+    // 1C script raises it; a COM call answers S_OK whatever the method did, and a property
+    // write S_FALSE when the value was refused.
+    const bool consistent = addin_->shell() == kvhost::Shell::Native
+                                ? answer.accepted == fresh.empty()
+                                : answer.accepted || refusal_expected;
+    if (answer.failed || !consistent) {
+        Fail(__FILE__, __LINE__,
+             what + " answered " + Utf8(answer.said) + " with " + Show(fresh.size()) +
+                 " errors reported");
+    }
+    std::lock_guard<std::mutex> locked(errors_lock_);
+    errors_.insert(errors_.end(), fresh.begin(), fresh.end());
 }
 
 LONG Session::Call(const std::string& method, const std::vector<Arg>& args) {
     if (!ok()) return -9999;
     const long number = Member(true, method);
-    std::vector<Var> values(args.size());
-    std::vector<VARIANT*> pointers;
-    for (size_t i = 0; i < args.size(); ++i) {
-        VARIANT* v = values[i].get();
-        if (args[i].text) {
-            V_VT(v) = VT_BSTR;
-            V_BSTR(v) = SysAllocString(args[i].string.c_str());
-        } else {
-            V_VT(v) = VT_I4;
-            V_I4(v) = args[i].number;
-        }
-        pointers.push_back(v);
+    std::vector<kv::Variant> params;
+    for (const Arg& arg : args) {
+        params.push_back(
+            arg.text ? kv::Variant::Text(std::u16string(arg.string.begin(), arg.string.end()))
+                     : kv::Variant::Int32(arg.number));
     }
-    Params params(pointers);
-    Var result;
-    KV_CHECK_HR(addin_.lang->CallAsFunc(number, result.get(), params.get()), S_OK);
-    if (result.vt() != VT_I4) {
+    kv::Variant result;
+    Answered(method + "()", addin_->Call(number, params, result), false);
+    if (result.type() != kv::VarType::I4) {
         Fail(__FILE__, __LINE__, method + " returned type " + Show(result.vt()));
         return -9999;
     }
-    return V_I4(result.get());
+    return static_cast<LONG>(result.int_value());
+}
+
+kvhost::Answer Session::Write(const std::string& property, const kv::Variant& value) {
+    const kvhost::Answer answer = addin_->WriteProperty(Member(false, property), value);
+    Answered(property + " = ...", answer, true);
+    return answer;
 }
 
 void Session::SetText(const std::string& property, const std::string& utf8) {
-    Var value = Var::Text(Utf16(utf8));
-    KV_CHECK_HR(addin_.lang->SetPropVal(Member(false, property), value.get()), S_OK);
+    const std::wstring text = Utf16(utf8);
+    const kvhost::Answer answer =
+        Write(property, kv::Variant::Text(std::u16string(text.begin(), text.end())));
+    if (!answer.accepted) Fail(__FILE__, __LINE__, property + " refused " + Show(utf8));
 }
 
 void Session::SetInt(const std::string& property, LONG value) {
-    Var v = Var::I4(value);
-    KV_CHECK_HR(addin_.lang->SetPropVal(Member(false, property), v.get()), S_OK);
+    const kvhost::Answer answer = Write(property, kv::Variant::Int32(value));
+    if (!answer.accepted) Fail(__FILE__, __LINE__, property + " refused " + Show(value));
 }
 
 std::string Session::Text(const std::string& property) {
-    Var value;
-    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
-    KV_CHECK_EQ(value.vt(), VT_BSTR);
-    return value.vt() == VT_BSTR ? Utf8(value.text()) : std::string();
+    kv::Variant value;
+    Answered(property, addin_->ReadProperty(Member(false, property), value), false);
+    KV_CHECK_EQ(value.type(), kv::VarType::Bstr);
+    return Utf8(std::wstring(value.text().begin(), value.text().end()));
 }
 
 LONG Session::Int(const std::string& property) {
-    Var value;
-    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
-    KV_CHECK_EQ(value.vt(), VT_I4);
-    return value.vt() == VT_I4 ? V_I4(value.get()) : -9999;
+    kv::Variant value;
+    Answered(property, addin_->ReadProperty(Member(false, property), value), false);
+    KV_CHECK_EQ(value.type(), kv::VarType::I4);
+    return value.type() == kv::VarType::I4 ? static_cast<LONG>(value.int_value()) : -9999;
 }
 
-double Session::Real(const std::string& property, VARTYPE expected_type) {
-    Var value;
-    KV_CHECK_HR(addin_.lang->GetPropVal(Member(false, property), value.get()), S_OK);
+double Session::Real(const std::string& property, uint16_t expected_type) {
+    kv::Variant value;
+    Answered(property, addin_->ReadProperty(Member(false, property), value), false);
     KV_CHECK_EQ(value.vt(), expected_type);
-    if (value.vt() == VT_R8) return V_R8(value.get());
-    if (value.vt() == VT_DATE) return V_DATE(value.get());
-    return -9999;
+    return value.type() == kv::VarType::R8 || value.type() == kv::VarType::Date ? value.real_value()
+                                                                                : -9999;
 }
 
 std::vector<std::string> Session::TakeErrors() {
     std::vector<std::string> texts;
-    for (const LoggedError& e : connection_.log.records) texts.push_back(Utf8(e.description));
-    connection_.log.records.clear();
+    std::lock_guard<std::mutex> locked(errors_lock_);
+    for (const kvhost::HostError& e : errors_) texts.push_back(Utf8(e.description));
+    errors_.clear();
     return texts;
 }
 

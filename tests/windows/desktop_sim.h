@@ -3,12 +3,13 @@
 // process, and one add-in instance driven by name, as a 1C script drives it.
 #include <windows.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "check.h"
-#include "host/addin_lib.h"
-#include "host_objects.h"
+#include "shell.h"
 
 namespace kvtest {
 
@@ -69,16 +70,18 @@ class Child {
     PROCESS_INFORMATION process_{};
 };
 
-// One add-in instance created through its ProgID and initialised with a test connection.
+// One add-in instance of the tested shell (shell.h), driven by name as a 1C script drives it.
+// Every call must answer as its shell does: a COM call S_OK, a Native API call true unless the
+// add-in reported an error during it. Finished at the end, which checks the Native API's memory.
 class Session {
   public:
-    Session();
+    explicit Session(const kvhost::NativeAddIn::Options* native = nullptr);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
-    bool ok() const { return initialised_; }
+    bool ok() const { return addin_ != nullptr; }
 
-    // A method call by name (UTF-8), with the host's VT_I4 / VT_BSTR parameters.
+    // A method call by name (UTF-8), with the host's integer / text parameters.
     struct Arg {
         bool text;
         LONG number;
@@ -86,24 +89,30 @@ class Session {
     };
     static Arg Int(LONG value) { return {false, value, {}}; }
     static Arg Str(const std::string& utf8) { return {true, 0, Utf16(utf8)}; }
-    // The result as VT_I4; records a failure when it is of another type.
+    // The result as VT_I4; records a failure when it is of another type. Safe to call from a
+    // second thread while the first waits in a call (StopFind).
     LONG Call(const std::string& method, const std::vector<Arg>& args = {});
 
     void SetText(const std::string& property, const std::string& utf8);
     void SetInt(const std::string& property, LONG value);
+    // A property write as it was answered, for values the add-in may refuse.
+    kvhost::Answer Write(const std::string& property, const kv::Variant& value);
     std::string Text(const std::string& property);  // UTF-8
     LONG Int(const std::string& property);
-    double Real(const std::string& property, VARTYPE expected_type);
+    // `expected_type` is the type code as OLE has it (VT_R8, VT_DATE), the same in both shells.
+    double Real(const std::string& property, uint16_t expected_type);
 
-    kv::host::ILanguageExtender* lang() const { return addin_.lang.get(); }
+    kvhost::AddIn& addin() const { return *addin_; }
     // What the add-in handed to the host's error log, in UTF-8, and forgets them.
     std::vector<std::string> TakeErrors();
 
   private:
     long Member(bool method, const std::string& name);
-    Connection connection_{true};
-    AddIn addin_{&connection_};
-    bool initialised_ = false;
+    // Checks an answer against the errors that came with it, and keeps those.
+    void Answered(const std::string& what, const kvhost::Answer& answer, bool refusal_expected);
+    std::unique_ptr<kvhost::AddIn> addin_;
+    std::mutex errors_lock_;
+    std::vector<kvhost::HostError> errors_;
 };
 
 // Milliseconds of a monotonic clock.

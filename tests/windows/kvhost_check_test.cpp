@@ -69,6 +69,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 void RunCase(const Case& c) {
     std::vector<std::string> args = {"--check"};
+    for (const std::string& arg : KvhostAddInArguments()) args.push_back(arg);
     if (!c.russian) args.insert(args.end(), {"--lang", "en"});
     for (const std::string& setting : c.settings) args.insert(args.end(), {"--set", setting});
     args.insert(args.end(), c.options.begin(), c.options.end());
@@ -168,25 +169,30 @@ void OtherBitness() {
     }
     const int own = sizeof(void*) * 8;
     const std::string other = std::to_string(own == 64 ? 32 : 64);
-    RunCases({{"other kvhost",
-               Healthy(),
-               Desktop::Running,
-               1,
-               {"in the " + std::to_string(own) + "-bit registry view only",
-                "the DLL is " + std::to_string(own) + "-bit, kvhost is " + other + "-bit"},
-               true}});
+    // The COM add-in is looked for in the registry; the Native API one is loaded from its file.
+    const std::vector<std::string> fails =
+        TestedShell() == kvhost::Shell::Com
+            ? std::vector<std::string>{"in the " + std::to_string(own) + "-bit registry view only",
+                                       "the DLL is " + std::to_string(own) + "-bit, kvhost is " +
+                                           other + "-bit"}
+            : std::vector<std::string>{"the DLL is " + std::to_string(own) + "-bit, kvhost is " +
+                                           other + "-bit: a " + other + "-bit 1C client loads",
+                                       "the DLL is of the other bitness"};
+    RunCases({{"other kvhost", Healthy(), Desktop::Running, 1, fails, true}});
 }
 
-// A process named as 1C:Enterprise 7.7's executable, from `folder`: a copy of this program
-// that waits to be killed.
+// A process named as the executable of the 1C that loads the tested add-in (1cv7.exe for the
+// COM one, 1cv8.exe for the Native API one), from `folder`: a copy of this program that waits
+// to be killed.
 class OneC {
   public:
     explicit OneC(const std::string& folder) {
         char self[MAX_PATH] = {};
         GetModuleFileNameA(nullptr, self, sizeof self);
-        KV_CHECK(CopyFileA(self, (folder + "\\1cv7.exe").c_str(), FALSE));
-        process_ = std::make_unique<Child>(Child::Program{folder + "\\1cv7.exe"},
-                                           std::vector<std::string>{"idle"});
+        const std::string exe =
+            folder + (TestedShell() == kvhost::Shell::Com ? "\\1cv7.exe" : "\\1cv8.exe");
+        KV_CHECK(CopyFileA(self, exe.c_str(), FALSE));
+        process_ = std::make_unique<Child>(Child::Program{exe}, std::vector<std::string>{"idle"});
         // Up once it has said so: the process list names its file from then on.
         for (int i = 0; i < 200 && process_->Output().find("IDLE") == std::string::npos; ++i) {
             Sleep(50);
@@ -214,6 +220,9 @@ void Library() {
         KV_CHECK(CreateDirectoryA(folder.c_str(), nullptr));
     }
     KV_CHECK(CopyFileA(Kvhost().c_str(), (lone_kvhost + "\\kvhost.exe").c_str(), FALSE));
+    // With it the proxy through which it loads a Native API add-in.
+    const std::string proxy = Kvhost().substr(0, Kvhost().find_last_of("\\/") + 1) + "kvnative.dll";
+    KV_CHECK(CopyFileA(proxy.c_str(), (lone_kvhost + "\\kvnative.dll").c_str(), FALSE));
     KV_CHECK(CopyFileA(Bridge().c_str(), (lone_kvhost + "\\gds32.dll").c_str(), FALSE));
     KV_CHECK(CopyFileA(Bridge().c_str(), (one_c + "\\gds32.dll").c_str(), FALSE));
     RunCases({

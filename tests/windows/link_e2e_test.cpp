@@ -364,25 +364,19 @@ void Stop() {
     Session vk;
     if (!vk.ok()) return;
     vk.SetInt("Timeout", 20000);
-    BSTR name = SysAllocString(L"StopFind");
-    long stop = -1;
-    KV_CHECK_HR(vk.lang()->FindMethod(name, &stop), S_OK);
-    SysFreeString(name);
     double stopped_at = 0;
-    HRESULT stop_hr = E_FAIL;
+    LONG stop_result = -1;
     std::thread stopper([&] {
         Sleep(400);
         stopped_at = NowMs();
-        Params none(0);
-        Var result;
-        stop_hr = vk.lang()->CallAsFunc(stop, result.get(), none.get());
+        stop_result = vk.Call("StopFind");
     });
     const double start = NowMs();
     const LONG result =
         vk.Call("FindPosition", {Session::Int(0), Session::Int(0), Session::Str("1")});
     const double ended = NowMs();
     stopper.join();
-    KV_CHECK_HR(stop_hr, S_OK);
+    KV_CHECK_EQ(stop_result, 0);
     KV_CHECK_EQ(result, 0);
     KV_CHECK_EQ(vk.Int("PriceID"), -1);
     KV_CHECK(ended - start >= 350);

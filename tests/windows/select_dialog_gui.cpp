@@ -1,7 +1,7 @@
-// SopostavNames through the real DLL with the real Win32 dialog under Xvfb, against a real
-// Firebird database reached through the test bridge. This program plays the 1C host: it owns a
-// visible main window, calls the method once per round and checks what the call returned. A
-// watcher thread checks the dialog's layout and announces its state in the status file; the
+// SopostavNames through the real DLL (either shell, shell.h) with the real Win32 dialog under Xvfb,
+// against a real Firebird database reached through the test bridge. This program plays the 1C host:
+// it owns a visible main window, calls the method once per round and checks what the call returned.
+// A watcher thread checks the dialog's layout and announces its state in the status file; the
 // driver script (select_dialog_test.sh) waits for those lines and plays the user with xdotool.
 //   select_dialog_gui dialog STATUS_FILE DATABASE CLIENT_LIBRARY
 //   select_dialog_gui type CODES [DELAY_MS]
@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "check.h"
-#include "host/addin_lib.h"
-#include "host_objects.h"
+#include "desktop_sim.h"
 
 using namespace kvtest;
 
@@ -324,49 +323,21 @@ HWND MakeHostWindow() {
     return window;
 }
 
-void SetText(kv::host::ILanguageExtender* lang, const wchar_t* property,
-             const std::wstring& value) {
-    BSTR name = SysAllocString(property);
-    long number = -1;
-    KV_CHECK_HR(lang->FindProp(name, &number), S_OK);
-    SysFreeString(name);
-    Var v = Var::Text(value);
-    KV_CHECK_HR(lang->SetPropVal(number, v.get()), S_OK);
-}
-
-std::wstring GetText(kv::host::ILanguageExtender* lang, const wchar_t* property) {
-    BSTR name = SysAllocString(property);
-    long number = -1;
-    lang->FindProp(name, &number);
-    SysFreeString(name);
-    Var v;
-    KV_CHECK_HR(lang->GetPropVal(number, v.get()), S_OK);
-    return v.vt() == VT_BSTR ? v.text() : L"?";
-}
-
 void DialogRounds() {
     g_status_path = Argument(0);
     const std::string database = Argument(1);
     KV_CHECK(!g_status_path.empty() && !database.empty());
-    Connection connection(true);
-    AddIn addin(&connection);
-    if (!addin.ok()) return;
-    Ref<kv::host::IInitDone>& init = addin.init;
-    Ref<kv::host::ILanguageExtender>& lang = addin.lang;
-    SetText(lang.get(), L"BaseName", Utf16(database));
-    SetText(lang.get(), L"DLLName", Utf16(Argument(2)));
+    Session vk;
+    if (!vk.ok()) return;
+    vk.SetText("BaseName", database);
+    vk.SetText("DLLName", Argument(2));
 
     HWND host = MakeHostWindow();
-    BSTR method = SysAllocString(L"СопоставитьПозиции");
-    long number = -1;
-    KV_CHECK_HR(lang->FindMethod(method, &number), S_OK);
-    SysFreeString(method);
     int round = 0;
     for (const Round& r : kRounds) {
         ++round;
-        SetText(lang.get(), L"TradeName", L"kept");
-        SetText(lang.get(), L"Producer", L"kept too");
-        connection.log.records.clear();
+        vk.SetText("TradeName", "kept");
+        vk.SetText("Producer", "kept too");
         Watch watch;
         watch.host_thread = GetCurrentThreadId();
         watch.host_window = host;
@@ -374,37 +345,30 @@ void DialogRounds() {
         HANDLE watcher = CreateThread(nullptr, 0, Watcher, &watch, 0, nullptr);
         KV_CHECK(watcher != nullptr);
         if (watcher == nullptr) return;
-        Var name = Var::Text(Utf16(r.name));
-        Var maker = Var::Text(Utf16(r.maker));
-        Params params({name.get(), maker.get()});
-        Var result;
         Announce("CALL round=" + std::to_string(round));
-        const HRESULT hr = lang->CallAsFunc(number, result.get(), params.get());
+        const long value =
+            vk.Call("СопоставитьПозиции", {Session::Str(r.name), Session::Str(r.maker)});
         watch.stop = true;
         WaitForSingleObject(watcher, INFINITE);
         CloseHandle(watcher);
-        const long value = result.vt() == VT_I4 ? V_I4(result.get()) : -1;
-        const std::string trade_name = Utf8(GetText(lang.get(), L"TradeName"));
-        const std::string producer = Utf8(GetText(lang.get(), L"Producer"));
+        const std::string trade_name = vk.Text("TradeName");
+        const std::string producer = vk.Text("Producer");
         std::string errors;
-        for (const LoggedError& e : connection.log.records) errors += Utf8(e.description) + ";";
+        for (const std::string& e : vk.TakeErrors()) errors += e + ";";
         Announce("RESULT round=" + std::to_string(round) + " value=" + std::to_string(value) +
                  " TradeName=[" + trade_name + "] Producer=[" + producer + "] errors=[" + errors +
                  "]");
-        KV_CHECK_HR(hr, S_OK);
         KV_CHECK(watch.seen);
         KV_CHECK(watch.scrolled || !r.scrolls);
         for (const std::string& problem : watch.problems) Fail(__FILE__, __LINE__, problem);
-        KV_CHECK_EQ(result.vt(), VT_I4);
         KV_CHECK_EQ(value, r.code);
         const std::string code_text = r.code != 0 ? std::to_string(r.code) : "kept";
         KV_CHECK_EQ(trade_name, code_text);
         KV_CHECK_EQ(producer, r.code != 0 ? code_text : std::string("kept too"));
-        KV_CHECK(connection.log.records.empty());
+        KV_CHECK(errors.empty());
         KV_CHECK(IsWindowEnabled(host));
     }
     DestroyWindow(host);
-    KV_CHECK_HR(init->Done(), S_OK);
 }
 
 }  // namespace

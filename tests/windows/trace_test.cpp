@@ -112,7 +112,9 @@ void Demo() {
     {
         ScopedVariable on("KELVARINVK_TRACE", trace);
         for (int script : {4, 5}) {
-            Child kvhost(Child::Program{Kvhost()}, {Argument(script)});
+            std::vector<std::string> args = KvhostAddInArguments();
+            args.push_back(Argument(script));
+            Child kvhost(Child::Program{Kvhost()}, args);
             const long code = kvhost.Wait(60000);
             if (code != 0)
                 Fail(__FILE__, __LINE__,
@@ -147,13 +149,8 @@ Outcome UnansweredSession() {
     outcome.results.push_back(
         vk.Call("FindPosition", {Session::Int(1), Session::Int(0), Session::Str("1")}));
     outcome.results.push_back(vk.Int("PriceID"));
-    // Amount (property 7) takes no text that is not a number: an error for the host's log.
-    VARIANT amount;
-    VariantInit(&amount);
-    V_VT(&amount) = VT_BSTR;
-    V_BSTR(&amount) = SysAllocString(L"abc");
-    outcome.results.push_back(vk.lang()->SetPropVal(7, &amount));
-    VariantClear(&amount);
+    // Amount takes no text that is not a number: an error for the host's log.
+    outcome.results.push_back(vk.Write("Amount", kv::Variant::Text(u"abc")).accepted);
     outcome.errors = vk.TakeErrors();
     return outcome;
 }

@@ -17,12 +17,13 @@ HRESULT ErrorLogSink::AddError(LPCOLESTR, EXCEPINFO* info) {
     ++entries;
     if (info == nullptr) return S_OK;
     auto text = [](BSTR s) { return std::wstring(s ? s : L"", s ? SysStringLen(s) : 0); };
-    descriptions.push_back(text(info->bstrDescription));
-    if (print_) {
-        Print(L"  error log: wCode=" + std::to_wstring(info->wCode) + L" source=" +
-              Quoted(text(info->bstrSource)) + L" scode=" + Hresult(info->scode) + L": " +
-              text(info->bstrDescription));
-    }
+    HostError error;
+    error.code = info->wCode;
+    error.source = text(info->bstrSource);
+    error.description = text(info->bstrDescription);
+    error.scode = info->scode;
+    errors.push_back(error);
+    if (listener_) listener_(error);
     return S_OK;
 }
 

@@ -7,16 +7,18 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/addin_lib.h"
+#include "tools/kvhost/addin.h"
 
 namespace kvhost {
 
-// The host's error log: every entry is printed as it arrives, or only kept.
+// The host's error log: every entry is kept and handed to the listener as it arrives.
 class ErrorLogSink final : public IErrorLog {
   public:
-    explicit ErrorLogSink(bool print) : print_(print) {}
+    explicit ErrorLogSink(ErrorListener listener) : listener_(std::move(listener)) {}
     virtual ~ErrorLogSink() = default;
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
     STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives as long as its owner
@@ -24,17 +26,17 @@ class ErrorLogSink final : public IErrorLog {
     STDMETHOD(AddError)(LPCOLESTR, EXCEPINFO* info) override;
 
     int entries = 0;
-    std::vector<std::wstring> descriptions;  // what each entry said
+    std::vector<HostError> errors;  // what each entry said, until taken
 
   private:
-    bool print_;
+    ErrorListener listener_;
 };
 
 // The connection object: it offers the error log and refuses the host's other callbacks,
 // which the add-in holds but never calls.
 class HostConnection final : public IDispatch {
   public:
-    explicit HostConnection(bool print_errors) : log(print_errors) {}
+    explicit HostConnection(ErrorListener listener) : log(std::move(listener)) {}
     virtual ~HostConnection() = default;
     STDMETHOD(QueryInterface)(REFIID iid, void** object) override;
     STDMETHOD_(ULONG, AddRef)() override { return 2; }  // lives as long as its owner

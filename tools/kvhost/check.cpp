@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cwchar>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,7 +16,6 @@
 
 #include "component/catalogue.h"
 #include "component/vk_object.h"
-#include "host/addin_lib.h"
 #include "link/UKillProcess.h"
 #include "link/presence.h"
 #include "link/request_cycle.h"
@@ -23,13 +23,12 @@
 #include "matching/registry.h"
 #include "platform/platform.h"
 #include "tools/kvhost/addin_host.h"
+#include "tools/kvhost/com_addin.h"
 #include "tools/kvhost/console.h"
+#include "tools/kvhost/native_addin.h"
 
 namespace kvhost {
 namespace {
-
-using kv::host::IInitDone;
-using kv::host::ILanguageExtender;
 
 // A text in both languages, UTF-8; {1}, {2}, ... stand for the arguments.
 struct Text {
@@ -336,99 +335,120 @@ void CheckRegistration(Report& r, const std::wstring& prog_id) {
     }
 }
 
-// The add-in object as the checks use it: created, initialised, driven by member names.
-class AddIn {
-  public:
-    explicit AddIn(const std::wstring& prog_id) : created_(CreateAddIn(prog_id)) {
-        if (FAILED(created_.result)) return;
-        init_result_ = created_.object->Init(&connection_);
-        created_.object->QueryInterface(kv::host::IID_ILanguageExtender,
-                                        reinterpret_cast<void**>(&lang_));
+// Group 1 of the Native API add-in, which has no registration: its file, and its bitness
+// against kvhost's, which plays the 1C client.
+void CheckNativeFile(Report& r, const std::wstring& dll) {
+    r.Group(1, {"Файл компоненты для 1С:Предприятия 8", "The add-in file for 1C:Enterprise 8"});
+    if (!FileExists(dll)) {
+        r.Fail(r.Say({"файла {1} нет. Укажите путь к KelvarinVK8.dll из пакета (для 32-битного "
+                      "клиента 1С — из папки i386, для 64-битного — из x86_64)",
+                      "the file {1} does not exist. Name the KelvarinVK8.dll of the package "
+                      "(from the folder i386 for a 32-bit 1C client, x86_64 for a 64-bit one)"},
+                     {dll}));
+        return;
     }
-    ~AddIn() {
-        if (lang_ != nullptr) lang_->Release();
-        if (created_.object != nullptr) created_.object->Done();
-        Release(created_);
-        CoFreeUnusedLibraries();
+    const std::wstring version = FileVersion(dll);
+    r.Ok(r.Say(
+        {"файл DLL есть: {1}, версия файла {2}", "the DLL file exists: {1}, file version {2}"},
+        {dll, version.empty() ? r.Say({"не указана", "not given"}) : version}));
+    const int dll_bits = ImageBits(dll);
+    const std::wstring own = std::to_wstring(kOwnBits);
+    if (dll_bits == 0) {
+        r.Fail(r.Say({"{1} — не DLL Windows", "{1} is not a Windows DLL"}, {dll}));
+    } else if (dll_bits != kOwnBits) {
+        r.Fail(r.Say({"DLL {1}-битная, kvhost {2}-битный: {2}-битный клиент 1С, как и этот kvhost, "
+                      "загружает только {2}-битную DLL. Проверяйте её {1}-битным kvhost или "
+                      "возьмите {2}-битную DLL пакета; 1С сама выбирает из пакета DLL своей "
+                      "разрядности",
+                      "the DLL is {1}-bit, kvhost is {2}-bit: a {2}-bit 1C client loads a {2}-bit "
+                      "DLL only, as this kvhost does. Check it with the {1}-bit kvhost or take "
+                      "the package's {2}-bit DLL; 1C itself picks the DLL of its own bitness from "
+                      "the package"},
+                     {std::to_wstring(dll_bits), own}));
+    } else {
+        r.Ok(r.Say({"DLL {1}-битная, как и kvhost: её загрузит {1}-битный клиент 1С",
+                    "the DLL is {1}-bit, as kvhost is: a {1}-bit 1C client loads it"},
+                   {own}));
     }
-    AddIn(const AddIn&) = delete;
-    AddIn& operator=(const AddIn&) = delete;
+}
 
-    const CreatedAddIn& created() const { return created_; }
-    HRESULT init_result() const { return init_result_; }
-    ILanguageExtender* lang() const { return lang_; }
-    bool ready() const { return SUCCEEDED(created_.result) && init_result_ == S_OK && lang_; }
+// The add-in object as the checks use it: created and started as its platform does it,
+// driven by member names.
+class CheckedAddIn {
+  public:
+    explicit CheckedAddIn(const CheckOptions& options) {
+        std::vector<std::wstring> steps;
+        if (options.native_dll.empty()) {
+            auto com = std::make_unique<ComAddIn>(options.prog_id);
+            com_ = com.get();
+            addin_ = std::move(com);
+            if (SUCCEEDED(com_->created().result)) {
+                ready_ = addin_->Start(steps) && com_->init_result() == S_OK;
+            }
+        } else {
+            auto native =
+                std::make_unique<NativeAddIn>(options.native_dll, NativeAddIn::DefaultOptions());
+            native_ = native.get();
+            addin_ = std::move(native);
+            if (native_->created()) ready_ = addin_->Start(steps);
+        }
+    }
+    CheckedAddIn(const CheckedAddIn&) = delete;
+    CheckedAddIn& operator=(const CheckedAddIn&) = delete;
+
+    ComAddIn* com() const { return com_; }
+    NativeAddIn* native() const { return native_; }
+    AddIn& addin() const { return *addin_; }
+    bool ready() const { return ready_; }
 
     // The error-log entries since the last call, one text.
     std::wstring TakeErrors() {
         std::wstring text;
-        for (const std::wstring& entry : connection_.log.descriptions) {
+        for (const HostError& entry : addin_->TakeErrors()) {
             if (!text.empty()) text += L"; ";
-            text += entry;
+            text += entry.description;
         }
-        connection_.log.descriptions.clear();
         return text;
     }
 
-    long Find(bool method, const std::wstring& name) {
-        BSTR bstr = SysAllocString(name.c_str());
-        long number = -1;
-        const HRESULT found =
-            method ? lang_->FindMethod(bstr, &number) : lang_->FindProp(bstr, &number);
-        SysFreeString(bstr);
-        return found == S_OK ? number : -1;
+    long Find(bool method, const std::wstring& name) { return addin_->Find(method, name); }
+
+    // Writes a property as text, as 1C writes a string.
+    Answer Set(long number, const std::wstring& value) {
+        return addin_->WriteProperty(number,
+                                     kv::Variant::Text(std::u16string(value.begin(), value.end())));
     }
 
-    // Writes a property as text, as 1C writes a string; the HRESULT of SetPropVal.
-    HRESULT Set(long number, const std::wstring& value) {
-        VARIANT text;
-        VariantInit(&text);
-        V_VT(&text) = VT_BSTR;
-        V_BSTR(&text) = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
-        const HRESULT result = lang_->SetPropVal(number, &text);
-        VariantClear(&text);
-        return result;
-    }
-
-    // A property read as text; empty when it cannot be read.
+    // A property read as text (a number as its digits); empty when it cannot be read.
     std::wstring Text(const wchar_t* english_name) {
         const long number = Find(false, english_name);
         if (number < 0) return {};
-        VARIANT value;
-        VariantInit(&value);
-        std::wstring text;
-        if (SUCCEEDED(lang_->GetPropVal(number, &value)) &&
-            SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) && V_BSTR(&value)) {
-            text.assign(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
-        }
-        VariantClear(&value);
-        return text;
+        kv::Variant value;
+        if (addin_->ReadProperty(number, value).failed) return {};
+        if (value.type() == kv::VarType::Bstr) return {value.text().begin(), value.text().end()};
+        if (kv::IsSigned(value.type())) return std::to_wstring(value.int_value());
+        return {};
     }
 
     // A method without parameters; its VT_I4 result, nullopt when it gave none.
     std::optional<LONG> Call(const wchar_t* english_name) {
         const long number = Find(true, english_name);
         if (number < 0) return std::nullopt;
-        SAFEARRAY* params = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        VARIANT result;
-        VariantInit(&result);
-        const HRESULT answer = lang_->CallAsFunc(number, &result, &params);
-        std::optional<LONG> value;
-        if (SUCCEEDED(answer) && V_VT(&result) == VT_I4) value = V_I4(&result);
-        VariantClear(&result);
-        SafeArrayDestroy(params);
-        return value;
+        kv::Variant result;
+        const Answer answer = addin_->Call(number, {}, result);
+        if (answer.failed || result.type() != kv::VarType::I4) return std::nullopt;
+        return static_cast<LONG>(result.int_value());
     }
 
   private:
-    CreatedAddIn created_;
-    HostConnection connection_{false};
-    HRESULT init_result_ = E_FAIL;
-    ILanguageExtender* lang_ = nullptr;
+    std::unique_ptr<AddIn> addin_;
+    ComAddIn* com_ = nullptr;
+    NativeAddIn* native_ = nullptr;
+    bool ready_ = false;
 };
 
-void CheckObject(Report& r, AddIn& addin, const CheckOptions& options) {
-    r.Group(2, {"Объект компоненты", "The add-in object"});
+// Group 2's first lines for the COM add-in: created through its ProgID and initialised.
+bool CheckComObject(Report& r, const ComAddIn& addin, const CheckOptions& options, bool ready) {
     const CreatedAddIn& created = addin.created();
     if (FAILED(created.result)) {
         std::wstring cause;
@@ -447,29 +467,72 @@ void CheckObject(Report& r, AddIn& addin, const CheckOptions& options) {
         r.Fail(
             r.Say({"объект {1} не создан ({2}): {3}", "the object {1} was not created ({2}): {3}"},
                   {options.prog_id, Hresult(created.result), cause}));
-        return;
+        return false;
     }
     const std::wstring how =
         created.from_user_classes
             ? r.Say({"из классов текущего пользователя", "from the current user's classes"})
             : r.Say({"через COM", "through COM"});
-    if (!addin.ready()) {
+    if (!ready) {
         r.Fail(r.Say({"объект создан {1}, но не инициализирован (Init {2}, ILanguageExtender {3}): "
                       "зарегистрирована не та DLL",
                       "the object was created {1} but not initialised (Init {2}, "
                       "ILanguageExtender {3}): another DLL is registered under this ProgID"},
                      {how, Hresult(addin.init_result()),
                       addin.lang() ? r.Say({"есть", "offered"}) : r.Say({"нет", "missing"})}));
-        return;
+        return false;
     }
     r.Ok(r.Say({"объект создан {1} и инициализирован (Init S_OK)",
                 "the object was created {1} and initialised (Init S_OK)"},
                {how}));
+    return true;
+}
 
-    long properties = 0;
-    long methods = 0;
-    addin.lang()->GetNProps(&properties);
-    addin.lang()->GetNMethods(&methods);
+// Group 2's first lines for the Native API add-in: loaded through the MSVC-ABI proxy, its
+// object created and started as the platform does it.
+bool CheckNativeObject(Report& r, const NativeAddIn& addin, const std::wstring& dll, bool ready) {
+    if (!addin.loaded()) {
+        const std::wstring cause = addin.load_error() == ERROR_BAD_EXE_FORMAT
+                                       ? r.Say({"DLL другой разрядности (см. группу 1)",
+                                                "the DLL is of the other bitness (see group 1)"})
+                                   : addin.load_error() != 0 ? ErrorCodeText(r, addin.load_error())
+                                                             : addin.problem();
+        r.Fail(r.Say({"{1} не загружается: {2}", "{1} cannot be loaded: {2}"}, {dll, cause}));
+        return false;
+    }
+    if (!addin.created()) {
+        r.Fail(r.Say({"{1} загружена, но объект не создан ({2}): это не внешняя компонента "
+                      "KelvarinVK для 1С:Предприятия 8",
+                      "{1} was loaded but no object was created ({2}): it is not the KelvarinVK "
+                      "add-in for 1C:Enterprise 8"},
+                     {dll, addin.problem()}));
+        return false;
+    }
+    const std::wstring classes = Quoted(addin.class_names());
+    if (!ready) {
+        r.Fail(r.Say({"объект класса {1} создан, но Init ответил false",
+                      "the object of the class {1} was created, but Init answered false"},
+                     {classes}));
+        return false;
+    }
+    r.Ok(r.Say({"объект класса {1} создан и инициализирован (setMemManager, Init true); тип "
+                "подключения {2}",
+                "the object of the class {1} was created and initialised (setMemManager, Init "
+                "true); attach type {2}"},
+               {classes, std::to_wstring(addin.attach_type())}));
+    return true;
+}
+
+void CheckObject(Report& r, CheckedAddIn& addin, const CheckOptions& options) {
+    r.Group(2, {"Объект компоненты", "The add-in object"});
+    const bool created =
+        addin.com() != nullptr
+            ? CheckComObject(r, *addin.com(), options, addin.ready())
+            : CheckNativeObject(r, *addin.native(), options.native_dll, addin.ready());
+    if (!created) return;
+
+    const long properties = addin.addin().PropertyCount();
+    const long methods = addin.addin().MethodCount();
     const std::wstring counts = r.Say({"свойств: {1}, методов: {2}", "{1} properties, {2} methods"},
                                       {std::to_wstring(properties), std::to_wstring(methods)});
     if (properties == kv::kPropertyCount && methods == kv::kMethodCount) {
@@ -496,20 +559,20 @@ void CheckObject(Report& r, AddIn& addin, const CheckOptions& options) {
                          {name}));
             continue;
         }
-        const HRESULT result = addin.Set(number, value);
+        const Answer answer = addin.Set(number, value);
         const std::wstring errors = addin.TakeErrors();
-        if (result == S_OK && errors.empty()) {
+        if (answer.accepted && errors.empty()) {
             r.Ok(L"--set " + name + L" = " + shown);
         } else {
             r.Fail(r.Say({"--set {1} = {2}: значение не принято ({3}): {4}",
                           "--set {1} = {2}: the value was refused ({3}): {4}"},
-                         {name, shown, Hresult(result), errors}));
+                         {name, shown, answer.said, errors}));
         }
     }
 }
 
 // Loads a library found by its full path, its own dependencies searched from its folder first:
-// as they are for a library beside 1cv7.exe, and never from kvhost's folder.
+// as they are for a library beside 1C's executable, and never from kvhost's folder.
 class FoundLibraryLoader final : public kv::LibraryLoader {
   public:
     void* Open(const std::string& file_name, uint32_t& os_error) override {
@@ -526,8 +589,15 @@ class FoundLibraryLoader final : public kv::LibraryLoader {
     }
 };
 
-// The folder of 1C:Enterprise 7.7's executable: the one given, or that of a running 1cv7*.exe;
-// empty when neither is known. `how` says where it came from.
+// The name that 1C's executables begin with: 1cv7 for 1C:Enterprise 7.7 (1cv7.exe, 1cv7s.exe,
+// 1cv7l.exe), whose add-in is the COM one; 1cv8 for 1C:Enterprise 8, which loads the Native API
+// add-in (1cv8.exe, 1cv8c.exe).
+const char* OneCExecutable(const CheckOptions& options) {
+    return options.native_dll.empty() ? "1cv7" : "1cv8";
+}
+
+// The folder of 1C's executable: the one given, or that of a running one; empty when neither
+// is known. `how` says where it came from.
 std::wstring OneCFolder(const Report& r, const CheckOptions& options, std::wstring& how) {
     if (!options.one_c_folder.empty()) {
         std::wstring folder = options.one_c_folder;
@@ -548,7 +618,7 @@ std::wstring OneCFolder(const Report& r, const CheckOptions& options, std::wstri
         std::string name(kv::FileNamePart(process.ExeName));
         for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         const size_t part = process.ExeName.size() - name.size();
-        if (name.rfind("1cv7", 0) == 0 && name.size() >= 8 &&
+        if (name.rfind(OneCExecutable(options), 0) == 0 && name.size() >= 8 &&
             name.compare(name.size() - 4, 4, ".exe") == 0 && part > 0) {
             how = r.Say({"запущена {1}, процесс {2}", "{1} runs, process {2}"},
                         {FromAnsi(name), std::to_wstring(process.ProcessID)});
@@ -590,7 +660,7 @@ std::vector<std::wstring> OneCSearchFolders(const std::wstring& one_c_folder) {
 
 // Group 3: the client library as 1C would load it. The file found when it has every entry
 // point, so that the database can be tried with it; empty otherwise.
-std::wstring CheckClientLibrary(Report& r, AddIn& addin, const CheckOptions& options,
+std::wstring CheckClientLibrary(Report& r, CheckedAddIn& addin, const CheckOptions& options,
                                 kv::LibraryLoader& loader) {
     r.Group(3, {"Клиентская библиотека Firebird (ИмяБиблиотеки / DLLName)",
                 "The Firebird client library (ИмяБиблиотеки / DLLName)"});
@@ -635,15 +705,16 @@ std::wstring CheckClientLibrary(Report& r, AddIn& addin, const CheckOptions& opt
         }
         if (file.empty()) {
             r.Fail(r.Say({"{1} не найдена там, где её ищет 1С ({2}). Положите клиентскую "
-                          "библиотеку рядом с 1cv7.exe или в папку из PATH, либо запишите в "
+                          "библиотеку рядом с {4}.exe или в папку из PATH, либо запишите в "
                           "ИмяБиблиотеки полный путь{3}",
                           "{1} was not found where 1C looks for it ({2}). Put the client "
-                          "library beside 1cv7.exe or into a folder on PATH, or write its full "
+                          "library beside {4}.exe or into a folder on PATH, or write its full "
                           "path into DLLName{3}"},
                          {name, searched,
                           one_c.empty() ? r.Say({"; папку 1С укажите через --1c-folder",
                                                  "; give 1C's folder with --1c-folder"})
-                                        : L""}));
+                                        : L"",
+                          Wide(OneCExecutable(options))}));
             return {};
         }
     }
@@ -709,7 +780,7 @@ std::wstring OneLine(const std::string& ansi) {
 }
 
 // Group 4, through the client library that group 3 found.
-void CheckDatabase(Report& r, AddIn& addin, const std::wstring& library,
+void CheckDatabase(Report& r, CheckedAddIn& addin, const std::wstring& library,
                    kv::LibraryLoader& loader) {
     r.Group(4, {"База реестра (ПутьКБазе / BaseName)", "The registry database (BaseName)"});
     if (library.empty()) {
@@ -794,7 +865,7 @@ std::wstring Hex(int32_t value) {
     return text;
 }
 
-void CheckDesktop(Report& r, AddIn& addin) {
+void CheckDesktop(Report& r, CheckedAddIn& addin) {
     r.Group(5, {"Настольная программа kelvarin.exe", "The desktop application kelvarin.exe"});
     const int32_t copies = kv::CountKelvarinProcesses(kv::DefaultPlatform().processes);
     if (copies > 0) {
@@ -915,11 +986,16 @@ void CheckDesktop(Report& r, AddIn& addin) {
 
 int RunCheck(const CheckOptions& options) {
     Report r(options.english);
+    const std::wstring checked = options.native_dll.empty() ? options.prog_id : options.native_dll;
     Print(r.Say({"kvhost --check: {1}; kvhost {2}-битный, Windows {3}-битная",
                  "kvhost --check: {1}; kvhost is {2}-bit, Windows is {3}-bit"},
-                {options.prog_id, std::to_wstring(kOwnBits), SystemIs64Bit() ? L"64" : L"32"}));
-    CheckRegistration(r, options.prog_id);
-    AddIn addin(options.prog_id);
+                {checked, std::to_wstring(kOwnBits), SystemIs64Bit() ? L"64" : L"32"}));
+    if (options.native_dll.empty()) {
+        CheckRegistration(r, options.prog_id);
+    } else {
+        CheckNativeFile(r, options.native_dll);
+    }
+    CheckedAddIn addin(options);
     CheckObject(r, addin, options);
     FoundLibraryLoader loader;
     const std::wstring library = CheckClientLibrary(r, addin, options, loader);

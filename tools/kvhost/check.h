@@ -20,9 +20,13 @@ namespace kvhost {
 
 // For a command line that kvhost cannot read, apart from every code of a run.
 constexpr int kUsageExitCode = 64;
+// For a Native API add-in that crashed kvhost (the fault is the add-in's, not the script's).
+constexpr int kCrashExitCode = 3;
 
 struct CheckOptions {
     std::wstring prog_id = L"AddIn.KelvarinVK";
+    // The Native API add-in's DLL; when given, the check is of that instead of the ProgID.
+    std::wstring native_dll;
     bool english = false;  // Russian otherwise
     // Properties written (as text) before the checks: name and value.
     std::vector<std::pair<std::wstring, std::wstring>> settings;

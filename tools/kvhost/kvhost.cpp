@@ -1,15 +1,18 @@
-// kvhost: loads the add-in by its ProgID the way the 1C host does, runs a script of property
-// writes and reads and method calls, and prints every answer with its variant type and every
-// error-log entry. See script.h (and the README) for the script language.
+// kvhost: loads the add-in by its ProgID the way the 1C:Enterprise 7.7 host does, or the
+// Native API add-in from its DLL the way 1C:Enterprise 8 does (--native), runs a script of
+// property writes and reads and method calls, and prints every answer with its value's type
+// and every error-log entry. See script.h (and the README) for the script language.
 //   kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]
-//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR] [--progid PROGID]
+//   kvhost --native DLL [SCRIPT | -]
+//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR]
+//                  [--progid PROGID | --native DLL]
 //   kvhost --version
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
 // --check diagnoses an installation instead (check.h).
-// A script's exit code is 0 when every statement ran and the add-in answered S_OK without an
-// error-log entry; 1 when one did not (a script error, an unknown name, a refused write, a
-// call that logged an error) or --unregister failed; 2 when the add-in was not created.
+// A script's exit code is 0 when every statement ran and the add-in took each (S_OK, or true)
+// without an error-log entry; 1 when one did not (a script error, an unknown name, a refused
+// write, a call that logged an error) or --unregister failed; 2 when the add-in was not created.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -23,185 +26,71 @@
 #include <string>
 #include <vector>
 
-#include "host/addin_lib.h"
-#include "tools/kvhost/addin_host.h"
 #include "tools/kvhost/check.h"
+#include "tools/kvhost/com_addin.h"
 #include "tools/kvhost/console.h"
+#include "tools/kvhost/listing.h"
+#include "tools/kvhost/native_addin.h"
 #include "tools/kvhost/script.h"
 
 namespace {
 
-using kv::host::IInitDone;
-using kv::host::ILanguageExtender;
-using kvhost::Hresult;
 using kvhost::Print;
 using kvhost::Quoted;
 using kvhost::Wide;
 
-std::wstring Number(double value) {
-    wchar_t text[40];
-    std::swprintf(text, 40, L"%.15g", value);
-    return text;
-}
-
-// A value with its variant type, as the listing shows it.
-std::wstring Describe(const VARIANT& value) {
-    const VARTYPE vt = V_VT(&value);
-    switch (vt) {
-        case VT_EMPTY:
-            return L"VT_EMPTY";
-        case VT_NULL:
-            return L"VT_NULL";
-        case VT_I4:
-            return L"VT_I4 " + std::to_wstring(V_I4(&value));
-        case VT_R8:
-            return L"VT_R8 " + Number(V_R8(&value));
-        case VT_BOOL:
-            return std::wstring(L"VT_BOOL ") + (V_BOOL(&value) ? L"true" : L"false");
-        case VT_BSTR:
-            return L"VT_BSTR " +
-                   Quoted(V_BSTR(&value)
-                              ? std::wstring_view(V_BSTR(&value), SysStringLen(V_BSTR(&value)))
-                              : std::wstring_view());
-        case VT_DATE: {
-            SYSTEMTIME time{};
-            wchar_t text[64] = L"";
-            if (VariantTimeToSystemTime(V_DATE(&value), &time)) {
-                std::swprintf(text, 64, L" (%04u-%02u-%02u %02u:%02u:%02u)", time.wYear,
-                              time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond);
-            }
-            return L"VT_DATE " + Number(V_DATE(&value)) + text;
-        }
-        default: {
-            VARIANT text;
-            VariantInit(&text);
-            VARIANT source = value;  // the conversion takes a non-const source; it only reads it
-            std::wstring shown = L"VT " + std::to_wstring(vt);
-            if (SUCCEEDED(VariantChangeType(&text, &source, 0, VT_BSTR))) {
-                shown += L" " + Quoted(V_BSTR(&text) ? V_BSTR(&text) : L"");
-            }
-            VariantClear(&text);
-            return shown;
-        }
-    }
-}
-
-// A script value as the VARIANT the host would pass.
-void ToVariant(const kvhost::Value& value, VARIANT& out) {
-    VariantInit(&out);
-    using Kind = kvhost::Value::Kind;
-    switch (value.kind) {
-        case Kind::Empty:
-            break;
-        case Kind::Null:
-            V_VT(&out) = VT_NULL;
-            break;
-        case Kind::Integer:
-            V_VT(&out) = VT_I4;
-            V_I4(&out) = value.integer;
-            break;
-        case Kind::Real:
-            V_VT(&out) = VT_R8;
-            V_R8(&out) = value.real;
-            break;
-        case Kind::Bool:
-            V_VT(&out) = VT_BOOL;
-            V_BOOL(&out) = value.boolean ? VARIANT_TRUE : VARIANT_FALSE;
-            break;
-        case Kind::Text: {
-            const std::wstring text = Wide(value.text);
-            V_VT(&out) = VT_BSTR;
-            V_BSTR(&out) = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-            break;
-        }
-        case Kind::Date: {
-            SYSTEMTIME time{};
-            time.wYear = static_cast<WORD>(value.year);
-            time.wMonth = static_cast<WORD>(value.month);
-            time.wDay = static_cast<WORD>(value.day);
-            time.wHour = static_cast<WORD>(value.hour);
-            time.wMinute = static_cast<WORD>(value.minute);
-            time.wSecond = static_cast<WORD>(value.second);
-            V_VT(&out) = VT_DATE;
-            SystemTimeToVariantTime(&time, &V_DATE(&out));
-            break;
-        }
-    }
-}
-
 class Session {
   public:
-    explicit Session(ILanguageExtender* lang) : lang_(lang) {}
+    explicit Session(kvhost::AddIn& addin) : addin_(addin) {}
 
-    // Runs one statement; false when it could not be run or the add-in did not answer S_OK
-    // (a refused write answers S_FALSE). An error-log entry fails it too, in RunScript.
+    // Runs one statement; false when it could not be run or the add-in did not take it (a
+    // refused write answers S_FALSE). An error-log entry fails it too, in RunStatements.
     bool Run(const kvhost::Statement& statement) {
         using Kind = kvhost::Statement::Kind;
         const std::wstring name = Wide(statement.name);
         if (statement.kind == Kind::Call) return Call(name, statement.values);
-        long number = -1;
-        const HRESULT found = Find(false, name, number);
-        if (found != S_OK) {
-            Print(L"  no property named " + name + L" (FindProp: " + Hresult(found) + L")");
+        kvhost::Answer found;
+        const long number = addin_.Find(false, name, &found);
+        if (number < 0) {
+            Print(L"  no property named " + name + L" (FindProp: " + found.said + L")");
             return false;
         }
-        VARIANT value;
         if (statement.kind == Kind::Write) {
-            ToVariant(statement.values.front(), value);
-            const HRESULT result = lang_->SetPropVal(number, &value);
-            VariantClear(&value);
-            Print(L"  SetPropVal(" + std::to_wstring(number) + L") -> " + Hresult(result));
-            return result == S_OK;
+            const kvhost::Answer answer =
+                addin_.WriteProperty(number, kvhost::ToVariant(statement.values.front()));
+            Print(L"  SetPropVal(" + std::to_wstring(number) + L") -> " + answer.said);
+            return answer.accepted;
         }
-        VariantInit(&value);
-        const HRESULT result = lang_->GetPropVal(number, &value);
-        Print(L"  " + name + L" = " + Describe(value) + L"   [GetPropVal(" +
-              std::to_wstring(number) + L") -> " + Hresult(result) + L"]");
-        VariantClear(&value);
-        return result == S_OK;
+        kv::Variant value;
+        const kvhost::Answer answer = addin_.ReadProperty(number, value);
+        Print(L"  " + name + L" = " + kvhost::Describe(value) + L"   [GetPropVal(" +
+              std::to_wstring(number) + L") -> " + answer.said + L"]");
+        return answer.accepted;
     }
 
   private:
-    // A method's or a property's number by name, as the host looks it up.
-    HRESULT Find(bool method, const std::wstring& name, long& number) {
-        BSTR bstr = SysAllocString(name.c_str());
-        const HRESULT found =
-            method ? lang_->FindMethod(bstr, &number) : lang_->FindProp(bstr, &number);
-        SysFreeString(bstr);
-        return found;
-    }
-
     bool Call(const std::wstring& name, const std::vector<kvhost::Value>& values) {
-        long number = -1;
-        const HRESULT found = Find(true, name, number);
-        if (found != S_OK) {
-            Print(L"  no method named " + name + L" (FindMethod: " + Hresult(found) + L")");
+        kvhost::Answer found;
+        const long number = addin_.Find(true, name, &found);
+        if (number < 0) {
+            Print(L"  no method named " + name + L" (FindMethod: " + found.said + L")");
             return false;
         }
-        long expected = 0;
-        lang_->GetNParams(number, &expected);
+        const long expected = addin_.ParamCount(number);
         if (expected != static_cast<long>(values.size())) {
             Print(L"  note: " + name + L" takes " + std::to_wstring(expected) + L" parameters, " +
                   std::to_wstring(values.size()) + L" given");
         }
-        SAFEARRAY* params = SafeArrayCreateVector(VT_VARIANT, 0, static_cast<ULONG>(values.size()));
-        for (LONG i = 0; i < static_cast<LONG>(values.size()); ++i) {
-            VARIANT value;
-            ToVariant(values[static_cast<size_t>(i)], value);
-            SafeArrayPutElement(params, &i, &value);
-            VariantClear(&value);
-        }
-        VARIANT result;
-        VariantInit(&result);
-        const HRESULT answer = lang_->CallAsFunc(number, &result, &params);
-        Print(L"  " + name + L"() = " + Describe(result) + L"   [CallAsFunc(" +
-              std::to_wstring(number) + L") -> " + Hresult(answer) + L"]");
-        VariantClear(&result);
-        SafeArrayDestroy(params);
-        return answer == S_OK;
+        std::vector<kv::Variant> params;
+        for (const kvhost::Value& value : values) params.push_back(kvhost::ToVariant(value));
+        kv::Variant result;
+        const kvhost::Answer answer = addin_.Call(number, params, result);
+        Print(L"  " + name + L"() = " + kvhost::Describe(result) + L"   [CallAsFunc(" +
+              std::to_wstring(number) + L") -> " + answer.said + L"]");
+        return answer.accepted;
     }
 
-    ILanguageExtender* lang_;
+    kvhost::AddIn& addin_;
 };
 
 std::vector<std::string> ReadLines(const std::wstring& path) {
@@ -228,69 +117,51 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
     return lines;
 }
 
+// A fault inside the add-in (a slot that its vtable does not have, a convention it gets wrong)
+// ends kvhost with a line that says so, rather than with the system's crash dialog.
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception) {
+    wchar_t text[96];
+    std::swprintf(text, 96, L"the add-in crashed: exception 0x%08lX at %p",
+                  static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
+                  exception->ExceptionRecord->ExceptionAddress);
+    Print(text);
+    ExitProcess(kvhost::kCrashExitCode);
+}
+
+void InstallCrashReport() { SetUnhandledExceptionFilter(ReportCrash); }
+
 int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
+    Print(L"       kvhost --native DLL [SCRIPT | -]");
     Print(
         L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR] "
-        L"[--progid PROGID]");
+        L"[--progid PROGID | --native DLL]");
     Print(L"       kvhost --version");
     // Apart from every code a run gives, --check's included.
     return kvhost::kUsageExitCode;
 }
 
-int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines) {
-    kvhost::CreatedAddIn created = kvhost::CreateAddIn(prog_id);
-    if (created.from_user_classes) {
-        Print(L"created " + prog_id + L" from the current user's classes: " + created.user_path);
-    }
-    if (created.through_com) {
-        if (FAILED(created.prog_id_lookup)) {
-            Print(L"the ProgID " + prog_id + L" is not registered (" +
-                  Hresult(created.prog_id_lookup) + L")");
-            kvhost::Release(created);
-            return 2;
-        }
-        Print(L"created " + prog_id + L" through COM");
-    }
-    if (FAILED(created.result)) {
-        Print(L"cannot create " + prog_id + L" (" + Hresult(created.result) + L")");
-        kvhost::Release(created);
-        return 2;
-    }
-    IInitDone* init = created.object;
-    HRESULT result = S_OK;
-    ILanguageExtender* lang = nullptr;
-    init->QueryInterface(kv::host::IID_ILanguageExtender, reinterpret_cast<void**>(&lang));
-    kvhost::HostConnection connection(true);
-    Print(L"Init -> " + Hresult(init->Init(&connection)));
+// Every error the add-in reports, as it arrives.
+void PrintError(const kvhost::HostError& error) {
+    Print(L"  error log: wCode=" + std::to_wstring(error.code) + L" source=" +
+          Quoted(error.source) + L" scode=" + kvhost::Hresult(error.scode) + L": " +
+          error.description);
+}
 
-    SAFEARRAY* info = SafeArrayCreateVector(VT_VARIANT, 0, 1);
-    result = init->GetInfo(&info);
-    VARIANT version;
-    VariantInit(&version);
-    LONG first = 0;
-    SafeArrayGetElement(info, &first, &version);
-    Print(L"GetInfo -> " + Hresult(result) + L", version " + Describe(version));
-    VariantClear(&version);
-    SafeArrayDestroy(info);
-
+// The statements against a created add-in; the exit code of the run.
+int RunStatements(kvhost::AddIn& addin, const std::vector<std::string>& lines) {
+    std::vector<std::wstring> steps;
+    const bool started = addin.Start(steps);
+    for (const std::wstring& step : steps) Print(step);
     int failures = 0;
-    if (lang == nullptr) {
-        Print(L"the object offers no ILanguageExtender");
+    if (!started) {
         ++failures;
     } else {
-        BSTR extension = nullptr;
-        lang->RegisterExtensionAs(&extension);
-        long properties = 0;
-        long methods = 0;
-        lang->GetNProps(&properties);
-        lang->GetNMethods(&methods);
-        Print(L"extension " + Quoted(extension ? extension : L"") + L", " +
-              std::to_wstring(properties) + L" properties, " + std::to_wstring(methods) +
-              L" methods");
-        SysFreeString(extension);
-
-        Session session(lang);
+        Print(L"extension " + Quoted(addin.Extension()) + L", " +
+              std::to_wstring(addin.PropertyCount()) + L" properties, " +
+              std::to_wstring(addin.MethodCount()) + L" methods");
+        Session session(addin);
+        addin.TakeErrors();  // only the statements' own count
         for (size_t i = 0; i < lines.size(); ++i) {
             kvhost::Statement statement;
             try {
@@ -303,16 +174,66 @@ int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines
             }
             if (statement.kind == kvhost::Statement::Kind::Nothing) continue;
             Print(L"> " + Wide(lines[i]));
-            const int logged = connection.log.entries;
-            if (!session.Run(statement) || connection.log.entries != logged) ++failures;
+            if (!session.Run(statement) || !addin.TakeErrors().empty()) ++failures;
         }
-        lang->Release();
     }
-    Print(L"Done -> " + Hresult(init->Done()) + L"; " + std::to_wstring(connection.log.entries) +
-          L" error log entries");
-    kvhost::Release(created);
-    CoFreeUnusedLibraries();
+    std::wstring finished;
+    if (!addin.Finish(finished)) ++failures;
+    Print(finished);
     return failures == 0 ? 0 : 1;
+}
+
+int RunScript(const std::wstring& prog_id, const std::vector<std::string>& lines) {
+    kvhost::ComAddIn addin(prog_id, PrintError);
+    const kvhost::CreatedAddIn& created = addin.created();
+    if (created.from_user_classes) {
+        Print(L"created " + prog_id + L" from the current user's classes: " + created.user_path);
+    }
+    if (created.through_com) {
+        if (FAILED(created.prog_id_lookup)) {
+            Print(L"the ProgID " + prog_id + L" is not registered (" +
+                  kvhost::Hresult(created.prog_id_lookup) + L")");
+            return 2;
+        }
+        Print(L"created " + prog_id + L" through COM");
+    }
+    if (FAILED(created.result)) {
+        Print(L"cannot create " + prog_id + L" (" + kvhost::Hresult(created.result) + L")");
+        return 2;
+    }
+    return RunStatements(addin, lines);
+}
+
+// The attach types of GetAttachType.
+std::wstring AttachTypeName(int32_t type) {
+    switch (type) {
+        case 1:
+            return L"1 (not isolated)";
+        case 2:
+            return L"2 (isolated)";
+        case 3:
+            return L"3 (either)";
+        case -2:
+            return L"unknown (no GetAttachType)";
+        default:
+            return std::to_wstring(type);
+    }
+}
+
+int RunNativeScript(const std::wstring& dll, const std::vector<std::string>& lines) {
+    kvhost::NativeAddIn::Options options = kvhost::NativeAddIn::DefaultOptions();
+    options.errors = PrintError;
+    options.notices = [](bool confirm, const std::wstring& text) {
+        Print(std::wstring(confirm ? L"  question: " : L"  message box: ") + text);
+    };
+    kvhost::NativeAddIn addin(dll, options);
+    if (!addin.created()) {
+        Print(addin.problem());
+        return 2;
+    }
+    Print(L"loaded " + dll + L": classes " + Quoted(addin.class_names()) + L", attach type " +
+          AttachTypeName(addin.attach_type()));
+    return RunStatements(addin, lines);
 }
 
 }  // namespace
@@ -322,6 +243,8 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring register_dll;
     std::wstring unregister_dll;
     std::wstring script = L"-";
+    std::wstring native_dll;
+    bool prog_id_given = false;
     bool check = false;
     kvhost::CheckOptions options;
     for (int i = 1; i < argc; ++i) {
@@ -332,10 +255,13 @@ int wmain(int argc, wchar_t** argv) {
             return 0;
         } else if (arg == L"--progid" && has_value) {
             prog_id = argv[++i];
+            prog_id_given = true;
         } else if (arg == L"--register" && has_value) {
             register_dll = argv[++i];
         } else if (arg == L"--unregister" && has_value) {
             unregister_dll = argv[++i];
+        } else if (arg == L"--native" && has_value) {
+            native_dll = argv[++i];
         } else if (arg == L"--check") {
             check = true;
         } else if (arg == L"--lang" && has_value) {
@@ -363,6 +289,11 @@ int wmain(int argc, wchar_t** argv) {
         return Usage();
     }
     if (!check && check_options) return Usage();
+    // The Native API add-in needs no registration, and it has no ProgID.
+    const bool native = !native_dll.empty();
+    if (native && (!register_dll.empty() || !unregister_dll.empty() || prog_id_given)) {
+        return Usage();
+    }
     std::vector<std::string> lines;
     if (!check) {
         try {
@@ -377,9 +308,13 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     int status = 0;
+    if (native) InstallCrashReport();
     if (check) {
         options.prog_id = prog_id;
+        options.native_dll = native_dll;
         status = kvhost::RunCheck(options);
+    } else if (native) {
+        status = RunNativeScript(native_dll, lines);
     } else if (!register_dll.empty() && !kvhost::InstallForUser(register_dll, true)) {
         status = 2;
     } else {
