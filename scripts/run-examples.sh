@@ -86,7 +86,7 @@ check_answers() {
 
 for example in "${examples[@]}"; do
     script=${example//\//\\}
-    echo "=== $kvhost ${kvhost_args[*]} $script"
+    echo "=== $kvhost ${kvhost_args[*]}${kvhost_args[*]:+ }$script"
     # The simulator as the script's header starts it, with a log that says when it is ready.
     if grep -q '^# *sim-kelvarin\.exe' "$example"; then
         sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
