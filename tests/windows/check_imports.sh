@@ -45,7 +45,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 check "$1" "$2"
 if [ -z "${3:-}" ] || [ ! -f "${4:-}" ]; then
-    echo "the i686 DLL (${4:-not given}) is not built: build the mingw32 preset first"
+    echo "the other architecture's DLL (${4:-not given}) is not built: build its preset first"
     exit 77
 fi
 check "$3" "$4"

@@ -55,17 +55,18 @@ std::string ClassOf(HWND window) {
 struct Round {
     const char* name;  // parameter 1, UTF-8
     const char* maker;
-    long code;  // what the call returns; 0 for a cancel
+    long code;             // what the call returns; 0 for a cancel
+    bool scrolls = false;  // the list must show more rows than fit
 };
 // The driver script plays these rounds in this order.
 const Round kRounds[] = {
-    {"Аспирин", "", 102},   // filter typed in Cyrillic, double click
-    {"", "Байер", 106},     // typed into the list, Enter
-    {"Аспирин", "", 0},     // Enter in the filter, Esc in the list, cancel button
-    {"Аспирин", "", 0},     // the close box
-    {"Аспирин", "", 0},     // Alt+F4
-    {"Аспирин", "", 106},   // a failing refresh, then the confirm button
-    {"Нет такого", "", 0},  // an empty list: Enter and double click do nothing
+    {"Аспирин", "", 102},      // filter typed in Cyrillic, double click
+    {"", "Байер", 106, true},  // every row; typed into the list, Enter
+    {"Аспирин", "", 0},        // Enter in the filter, Esc in the list, cancel button
+    {"Аспирин", "", 0},        // the close box
+    {"Аспирин", "", 0},        // Alt+F4
+    {"Аспирин", "", 106},      // a failing refresh, then the confirm button
+    {"Нет такого", "", 0},     // an empty list: Enter and double click do nothing
 };
 
 struct Dialog {
@@ -80,7 +81,8 @@ struct Watch {
     volatile bool stop = false;
     std::vector<std::string> problems;  // read by the main thread after the watcher ended
     bool seen = false;
-    bool closed = false;  // CLOSED announced
+    bool scrolled = false;  // a vertical scrollbar was seen
+    bool closed = false;    // CLOSED announced
 };
 
 // The dialog has gone, so the user's last action was answered, whatever the call still does.
@@ -267,6 +269,25 @@ void CheckLayout(const Dialog& d, Watch& watch) {
     expect(!IsWindowEnabled(watch.host_window), "the host's window is not disabled");
 }
 
+// With more rows than fit, the list scrolls vertically, and its columns fit beside the
+// scrollbar: no horizontal one.
+void CheckScrollbars(const Dialog& d, Watch& watch) {
+    const LONG style = GetWindowLongW(d.list, GWL_STYLE);
+    if ((style & WS_VSCROLL) == 0) return;
+    watch.scrolled = true;
+    if ((style & WS_HSCROLL) != 0 && watch.problems.empty()) {
+        int widths = 0;
+        for (int i = 0; i < 5; ++i) {
+            widths += static_cast<int>(SendMessageW(d.list, LVM_GETCOLUMNWIDTH, i, 0));
+        }
+        RECT client;
+        GetClientRect(d.list, &client);
+        watch.problems.push_back(
+            "a horizontal scrollbar beside the vertical one: the columns take " +
+            std::to_string(widths) + " px of " + std::to_string(client.right));
+    }
+}
+
 DWORD WINAPI Watcher(LPVOID context) {
     auto* watch = static_cast<Watch*>(context);
     std::string last;
@@ -282,6 +303,7 @@ DWORD WINAPI Watcher(LPVOID context) {
                     CheckLayout(d, *watch);
                     Announce("GEOMETRY round=" + std::to_string(watch->round) + " " + Geometry(d));
                 }
+                CheckScrollbars(d, *watch);
                 const std::string state =
                     "STATE round=" + std::to_string(watch->round) + " " + State(d);
                 // A dialog that closed while it was read is not a state of it.
@@ -348,6 +370,7 @@ void DialogRounds() {
                  " TradeName=[" + trade_name + "] Producer=[" + producer + "] errors=[" + errors +
                  "]");
         KV_CHECK(watch.seen);
+        KV_CHECK(watch.scrolled || !r.scrolls);
         for (const std::string& problem : watch.problems) Fail(__FILE__, __LINE__, problem);
         KV_CHECK_EQ(value, r.code);
         const std::string code_text = r.code != 0 ? std::to_string(r.code) : "kept";

@@ -30,7 +30,10 @@ touch "$status" "$queries"
 export FIREBIRD_LOCK=$work/firebird-lock
 mkdir -p "$FIREBIRD_LOCK"
 
-"$(dirname "$0")/create_registry.sh" "$work/registry.fdb" <<'ROWS' || exit 1
+# Thirty vitamins make the full list longer than the dialog shows: a vertical scrollbar, and
+# the columns must still fit beside it.
+{
+    cat <<'ROWS'
 (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер')
 (102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер')
 (103, 1, 1, 'Анальгин', 'табл. 500мг', 'Фармстандарт')
@@ -40,6 +43,8 @@ mkdir -p "$FIREBIRD_LOCK"
 (107, 1, 1, 'Ибупрофен', 'гель 5%', 'Хемофарм')
 (201, 0, 1, 'Аспирин', 'исключён', 'Нет')
 ROWS
+    for i in $(seq 30); do echo "($((300 + i)), 1, 1, 'Витамин C', 'драже $i', 'Витамины')"; done
+} | "$(dirname "$0")/create_registry.sh" "$work/registry.fdb" || exit 1
 
 # Wine draws the dialog's own caption with its close box: there is no window manager here.
 "$run" reg add 'HKCU\Software\Wine\AppDefaults\select_dialog_gui.exe\X11 Driver' \
@@ -151,7 +156,7 @@ screenshot() {
     echo "driver: screenshot $file, $colours colours"
 }
 
-all_rows='rows=7 .*first=\[Nurofen tabs 200mg\] .*last=\[Парацетамол табл. 200мг\]'
+all_rows='rows=37 .*first=\[Nurofen tabs 200mg\] .*last=\[Парацетамол табл. 200мг\]'
 
 # Round 1: the filter typed in Cyrillic; a double click confirms the row.
 if start_round 1 'rows=2 .*first=\[Аспирин Кардио табл. 100мг\] .*last=\[Аспирин табл. 500мг\]'; then
@@ -167,6 +172,7 @@ fi
 # Round 2: ten keystrokes 100 ms apart into the list, one query after the pause: a capital
 # Cyrillic letter and punctuation are dropped, Latin capitals kept; Enter confirms.
 if start_round 2 "$all_rows"; then
+    screenshot select_dialog_all_rows.png
     click row0
     before=$(queries)
     type_unicode 'Ж!NuRoFeN?' 100
@@ -221,7 +227,7 @@ if start_round 6 'rows=2 .*last=\[Аспирин табл. 500мг\]'; then
     rm -f "$work/fail"
     xdotool key Escape
     # The button confirms the current row: the first one, once the list is back.
-    expect "^STATE round=6 filter=\[\] rows=7 sel=0 apply=1 errbox=0 first=\[Nurofen tabs 200mg\] "
+    expect "^STATE round=6 filter=\[\] rows=37 sel=0 apply=1 errbox=0 first=\[Nurofen tabs 200mg\] "
     click apply
     expect_end 6 'value=106 TradeName=\[106\] Producer=\[106\]'
 fi
