@@ -51,6 +51,10 @@ FbClient::FbClient(LibraryLoader& loader, const std::string& file_name)
         if (library_ != nullptr) loader_.Close(library_);
         throw Error("Can't load library " + file_name_ + " ");
     }
+    // The client keeps threads of its own after the last detach, and about two minutes later
+    // one of them unloads its plugins. Were the client unloaded by then, that thread would
+    // drop the last reference to the code it runs in. So it stays until the process ends.
+    loader_.Pin(library_);
 }
 
 FbClient::~FbClient() { loader_.Close(library_); }

@@ -33,7 +33,8 @@ struct ClientLibraryProbe {
 class FbClient {
   public:
     // Loads the library and resolves every entry point the connection uses; fails with
-    // "Can't load library <file name> " when either is impossible.
+    // "Can't load library <file name> " when either is impossible. A library that loaded
+    // completely stays in the process until the process ends.
     FbClient(LibraryLoader& loader, const std::string& file_name);
     ~FbClient();
     FbClient(const FbClient&) = delete;

@@ -145,6 +145,9 @@ class LibraryLoader {
     virtual void Close(void* library) = 0;
     // The file the system loaded for `library` (ANSI); empty when it cannot say.
     virtual std::string FileOf(void* library) = 0;
+    // Keeps `library` in the process until the process ends, whatever Close does later: a
+    // library that runs threads of its own must not lose its code under them.
+    virtual void Pin(void* library) = 0;
 };
 
 // The user's switch for the request trace: the file that a value of the user's registry key

@@ -11,6 +11,10 @@ packages=(
     libfbclient2 firebird-dev firebird3.0-server-core firebird3.0-utils firebird3.0-server
     gcc-multilib
     zip unzip git
+    # the installers: wixl builds them, msitools reads and amends their tables, faketime holds
+    # wixl's clock at SOURCE_DATE_EPOCH; the tests of an install into a Cyrillic folder build
+    # a Russian UTF-8 locale of their own from the locales package
+    wixl msitools faketime locales
     # reads the version resources of the Windows binaries without running them
     libimage-exiftool-perl
     # the fuzz preset: clang with its fuzzer and sanitizer runtimes; with lld, kvnative.dll, the

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release packages out/KelvarinVK-<version>-win32.zip and
-# out/KelvarinVK-<version>-1c8.zip, each with its .sha256:
+# out/KelvarinVK-<version>-1c8.zip and, from the win32 package's files, the installers
+# out/KelvarinVK-<version>.msi (per machine) and out/KelvarinVK-<version>-user.msi (per user),
+# each with its .sha256:
 #   scripts/package.sh [--out DIR] [--build DIR]
 #   scripts/package.sh --check [--out DIR]
 # The win32 package holds the i686 DLL, kvhost.exe with kvnative.dll and sim-kelvarin.exe
@@ -8,13 +10,13 @@
 # x64/, the Russian documentation and the example kvhost scripts, with the repository's
 # relative paths, so that the documents' commands work from the unpacked folder. Text files
 # get CRLF line ends and a UTF-8 byte order mark (the 1C 7.7 example module is Windows-1251,
-# as 1C:Enterprise 7.7 reads text).
+# as 1C:Enterprise 7.7 reads text). The installers install all of it but x64/, for 1C 7.7.
 # The 1c8 package is what a 1C:Enterprise 8 configuration keeps as a template: MANIFEST.XML
 # and the Native API add-in for 32- and 64-bit Windows clients, at the zip's root.
 # The zips are reproducible: entries sorted, fixed permissions, every date SOURCE_DATE_EPOCH
-# (default: the commit's date).
+# (default: the commit's date); so are the installers (scripts/build-msi.sh says how).
 # --check builds the packages twice, from two clones of HEAD in two folders, one after the
-# other, requires the same SHA-256 of each from both and leaves them in the output folder.
+# other, requires the same SHA-256 of each file from both and leaves them in the output folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$root/out
@@ -39,6 +41,8 @@ if [ -n "$check" ]; then
     commit=$(git -C "$root" rev-parse HEAD)
     work=$(mktemp -d "${TMPDIR:-/tmp}/kv-package-check.XXXXXX")
     trap 'rm -rf "$work"' EXIT
+    builds=()
+    # Two source folders of different names and depths, and so two build folders.
     for dir in "$work/first/KelvarinVK" "$work/second/other/src"; do
         mkdir -p "$(dirname "$dir")"
         git clone -q --no-checkout "$root" "$dir"
@@ -48,30 +52,30 @@ if [ -n "$check" ]; then
             cat "$dir.log"
             exit 1
         }
-        grep '^package ' "$dir.log"
+        grep -E '^(package|installer) ' "$dir.log"
+        builds+=("$dir.out")
     done
-    first_out=$work/first/KelvarinVK.out
-    second_out=$work/second/other/src.out
-    different=0
-    for zip in "$first_out"/*.zip; do
-        name=$(basename "$zip")
-        first=$(sha256sum "$zip" | cut -d' ' -f1)
-        second=$(sha256sum "$second_out/$name" 2>/dev/null | cut -d' ' -f1)
-        echo "SHA-256 of $name: first build $first, second build ${second:-(none)}"
-        if [ "$first" != "$second" ]; then
-            echo "NOT REPRODUCIBLE: the two $name differ in these entries:"
-            rm -rf "$work/unzipped-first" "$work/unzipped-second"
-            unzip -q "$zip" -d "$work/unzipped-first"
-            unzip -q "$second_out/$name" -d "$work/unzipped-second"
-            diff -rq "$work/unzipped-first" "$work/unzipped-second" || true
-            different=1
-        fi
+    same=1
+    for file in $(cd "${builds[0]}" && ls *.zip *.msi); do
+        first=$(sha256sum "${builds[0]}/$file" | cut -d' ' -f1)
+        second=$(sha256sum "${builds[1]}/$file" 2>/dev/null | cut -d' ' -f1)
+        echo "SHA-256 of $file: first build $first, second build ${second:-(none)}"
+        [ "$first" = "$second" ] && continue
+        same=
+        echo "NOT REPRODUCIBLE: $file differs between the two builds:"
+        case $file in
+            *.zip)
+                rm -rf "$work/unzipped-first" "$work/unzipped-second"
+                unzip -q "${builds[0]}/$file" -d "$work/unzipped-first"
+                unzip -q "${builds[1]}/$file" -d "$work/unzipped-second"
+                diff -rq "$work/unzipped-first" "$work/unzipped-second" || true
+                ;;
+            *.msi) msidiff -t "${builds[0]}/$file" "${builds[1]}/$file" || true ;;
+        esac
     done
-    [ $different -eq 0 ] || exit 1
-    for zip in "$first_out"/*.zip; do
-        cp "$zip" "$zip.sha256" "$out/"
-        echo "REPRODUCIBLE: $out/$(basename "$zip")"
-    done
+    [ -n "$same" ] || exit 1
+    cp "${builds[0]}"/* "$out/"
+    echo "REPRODUCIBLE: $(cd "$out" && ls *.zip *.msi | tr '\n' ' ')in $out"
     exit 0
 fi
 
@@ -172,5 +176,8 @@ zip_folder() {
     echo "package $full_version: $zip, $(stat -c %s "$zip") bytes"
     cat "$zip.sha256"
 }
+export SOURCE_DATE_EPOCH
+"$root/scripts/build-msi.sh" --stage "$top" --version "$version" --full-version "$full_version" \
+    --out "$out"
 zip_folder "$top" "$out/$name.zip" folder
 zip_folder "$top8" "$out/$name8.zip" root

@@ -33,9 +33,7 @@ zip8=$(cd "$(dirname "$zip8")" && pwd)/$(basename "$zip8")
 name=$(basename "$zip" .zip)
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-package-test.XXXXXX")
 export KV_WINEPREFIX=$work/prefix
-sim=
 cleanup() {
-    [ -n "$sim" ] && kill "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
     WINEPREFIX=$KV_WINEPREFIX wineserver -k 2>/dev/null
     rm -rf "$work"
 }
@@ -92,8 +90,6 @@ for file in README.txt x64/README.txt docs/ru/README.md docs/ru/installation.md 
     docs/ru/1c8.md docs/ru/example-1c8.bsl tools/kelvarin-sim/sample-prices.txt; do
     [ -s "$file" ] || fail "$file is missing"
 done
-examples=(tools/kvhost/examples/*.txt)
-[ -e "${examples[0]}" ] || fail "no example kvhost scripts"
 # Every text line ends with CR LF.
 for file in $(find . -name '*.txt' -o -name '*.md' -o -name '*.bsl'); do
     if grep -q $'[^\r]$' "$file"; then fail "$file has a line without CR LF"; fi
@@ -120,85 +116,14 @@ done
 # Per-user registration from the unpacked folder, with the regsvr32 of the DLL's bitness.
 "$run" "$regsvr32" /s /n /i:user "$dll" || fail "regsvr32 /n /i:user exit code $?"
 
-# The answers of one kvhost listing against the script's expectations.
-check_answers() {
-    SCRIPT=$1 awk '
-        BEGIN { script = ENVIRON["SCRIPT"] }
-        function close_statement() {
-            if (want != "") { print script ": no answer to " statement; bad++ }
-            want = ""
-        }
-        /^> / {
-            close_statement()
-            statement = substr($0, 3)
-            if (match($0, /# ожидается: /)) {
-                want = substr($0, RSTART + RLENGTH)
-                sub(/ +$/, "", want)
-            }
-            next
-        }
-        want != "" && /^  [^ ]+ = .*   \[(GetPropVal|CallAsFunc)\(/ {
-            got = $0
-            sub(/^  [^ ]+ = /, "", got)
-            sub(/   \[(GetPropVal|CallAsFunc)\([0-9]+\) -> [A-Za-z0-9_]+\]$/, "", got)
-            checked++
-            if (got != want) {
-                print script ": " statement
-                print "    kvhost answered: " got
-                print "    the script says: " want
-                bad++
-            }
-            want = ""
-        }
-        END {
-            close_statement()
-            print script ": " checked + 0 " answers as the script says, " bad + 0 " not"
-            exit bad > 0
-        }' "$2"
-}
-
 # run_examples KVHOST PREFIX SUFFIX [ARG...]: every packaged script with kvhost KVHOST ARG...;
 # the listing's first line must begin with PREFIX and end with SUFFIX, the run end sound, and
 # every answer be the script's.
 run_examples() {
     local kvhost=$1 prefix=$2 suffix=$3
     shift 3
-    for example in "${examples[@]}"; do
-        script=${example//\//\\}
-        echo "=== $kvhost $* $script"
-        # The simulator as the script's header starts it, with a log that says when it is ready.
-        sim_line=$(sed -n 's/\r$//; s/^# *sim-kelvarin\.exe\( .*\)\{0,1\}$/\1/p' "$example" | head -1)
-        if grep -q '^# *sim-kelvarin\.exe' "$example"; then
-            read -ra sim_args <<<"$sim_line"
-            echo "    with sim-kelvarin.exe ${sim_args[*]}"
-            rm -f "$work/sim.log"
-            "$run" "$simulator" "${sim_args[@]}" --log "Z:$work/sim.log" >"$work/sim.out" 2>&1 &
-            sim=$!
-            for _ in $(seq 150); do
-                grep -q '^READY' "$work/sim.log" 2>/dev/null && break
-                sleep 0.1
-            done
-            grep -q '^READY' "$work/sim.log" 2>/dev/null || {
-                fail "the simulator did not start for $script"
-                cat "$work/sim.out"
-            }
-        fi
-        "$run" "$kvhost" "$@" "$script" >"$work/kvhost.out"
-        status=$?
-        [ $status -eq 0 ] || fail "$kvhost exit code $status for $script"
-        created=$(grep -m1 '^created \|^loaded ' "$work/kvhost.out")
-        [[ $created == "$prefix"*"$suffix" ]] ||
-            fail "$script: the add-in did not come from the package: $created"
-        check_answers "$script" "$work/kvhost.out" || {
-            fail "$script: answers differ from the script"
-            cat "$work/kvhost.out"
-        }
-        if [ -n "$sim" ]; then
-            kill "$sim" 2>/dev/null
-            wait "$sim" 2>/dev/null
-            sim=
-        fi
-    done
+    "$root/scripts/run-examples.sh" --kvhost "$kvhost" --simulator "$simulator" "$pkg" \
+        "$prefix*$suffix" "$@" || fail "the example scripts with $kvhost $*"
 }
 
 run_examples "$kvhost" "created AddIn.KelvarinVK from the current user's classes: " \

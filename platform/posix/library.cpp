@@ -31,6 +31,12 @@ class PosixLibraryLoader final : public LibraryLoader {
     }
     void* Symbol(void* library, const char* name) override { return dlsym(library, name); }
     void Close(void* library) override { dlclose(library); }
+    void Pin(void* library) override {
+        // A second handle to the loaded library marks it never to be unloaded; the mark stays
+        // when that handle is closed again.
+        void* pinned = dlopen(FileOf(library).c_str(), RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        if (pinned != nullptr) dlclose(pinned);
+    }
     std::string FileOf(void* library) override {
         link_map* map = nullptr;
         if (dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr) return {};

@@ -40,16 +40,17 @@ constexpr UINT kRowsWanted = WM_APP + 1;
 struct ColumnTitle {
     const char* upper;  // UTF-8; rows of equal upper titles share one upper cell
     const char* lower;
-    int width;
+    int width;  // 0: a code column, which shares what the others leave
 };
 // The marker column first, then the four columns of the result.
 constexpr ColumnTitle kColumns[] = {
     {"", "", 14},
-    {"Препарат", "Код", 64},
+    {"Препарат", "Код", 0},
     {"Препарат", "Наименование", 285},
-    {"Производитель", "Код", 64},
+    {"Производитель", "Код", 0},
     {"Производитель", "Наименование", 284},
 };
+constexpr int kMinCodeWidth = 40;
 constexpr int kColumnCount = static_cast<int>(std::size(kColumns));
 static_assert(kColumnCount == kSelectColumnCount + 1);
 
@@ -325,11 +326,22 @@ void Win32SelectDialog::CreateControls() {
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES);
     markers_ = MakeMarkerImages();
     if (markers_ != nullptr) ListView_SetImageList(list_, markers_, LVSIL_SMALL);
+    // The code columns share the width that the others leave beside a vertical scrollbar, so
+    // that a long list scrolls up and down only.
+    RECT list_client;
+    GetClientRect(list_, &list_client);
+    int code_room = list_client.right - GetSystemMetrics(SM_CXVSCROLL);
+    int code_columns = 0;
+    for (const ColumnTitle& title : kColumns) {
+        code_room -= title.width;
+        if (title.width == 0) ++code_columns;
+    }
+    const int code_width = std::max(code_room / code_columns, kMinCodeWidth);
     for (int i = 0; i < kColumnCount; ++i) {
         std::string lower = Ansi(kColumns[i].lower);
         LVCOLUMNA column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
-        column.cx = kColumns[i].width;
+        column.cx = kColumns[i].width != 0 ? kColumns[i].width : code_width;
         column.pszText = lower.data();
         column.iSubItem = i;
         SendMessageA(list_, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i),

@@ -22,6 +22,12 @@ class Win32LibraryLoader final : public LibraryLoader {
         return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
     }
     void Close(void* library) override { FreeLibrary(static_cast<HMODULE>(library)); }
+    void Pin(void* library) override {
+        // A module handle is the module's address; a pinned module is never unloaded.
+        HMODULE pinned = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           static_cast<LPCSTR>(library), &pinned);
+    }
     std::string FileOf(void* library) override {
         // GetModuleFileNameA cuts the name short and answers the full buffer size when it is
         // too small.

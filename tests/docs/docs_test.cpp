@@ -63,14 +63,51 @@ std::optional<Member> Find(const std::string& name) {
     return std::nullopt;
 }
 
-// The 1C platform's own functions that the documents show beside the component's members.
-bool PlatformFunction(const std::string& name) {
-    for (const char* platform :
+// The 1C platform's own names that the documents show beside the component's members: its
+// functions, objects and words, and the module's predefined procedures.
+bool PlatformName(const std::string& name) {
+    for (const char* own :
          {"СоздатьОбъект", "ЗагрузитьВнешнююКомпоненту", "ПодключитьВнешнююКомпоненту",
-          "УстановитьВнешнююКомпоненту", "Новый", "ОписаниеОшибки"}) {
-        if (name == platform) return true;
+          "УстановитьВнешнююКомпоненту", "Новый", "ОписаниеОшибки", "Симв", "Текст", "Экспорт",
+          "ПриНачалеРаботыСистемы", "ПриОткрытии"}) {
+        if (name == own) return true;
     }
     return false;
+}
+
+// The code of a document: its ``` blocks and, unless left out, its `...` spans.
+std::string CodeOf(const std::string& text, bool spans = true) {
+    std::string code;
+    bool block = false;
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind("```", 0) == 0) {
+            block = !block;
+        } else if (block) {
+            code += line;
+        } else if (spans) {
+            static const std::regex span("`([^`]+)`");
+            for (std::sregex_iterator m(line.begin(), line.end(), span), end; m != end; ++m) {
+                code += (*m)[1].str() + "\n";
+            }
+            code += "\n";
+            continue;
+        }
+        code += "\n";
+    }
+    return code;
+}
+
+// The procedures and functions that the 1C code of the example modules and of the documents
+// defines, which the documents may name too.
+std::vector<std::string> DefinedRoutines() {
+    static const std::regex routine(R"((?:Процедура|Функция) ([\w\x80-\xFF]+)\()");
+    const std::string code = Read(kDocs / "example.1s.txt") + Read(kDocs / "example-1c8.bsl") +
+                             CodeOf(Read(kDocs / "reference.md")) + CodeOf(Read(kDocs / "1c8.md"));
+    std::vector<std::string> names;
+    for (std::sregex_iterator m(code.begin(), code.end(), routine), end; m != end; ++m) {
+        names.push_back((*m)[1]);
+    }
+    return names;
 }
 
 // The rows "| № | `Russian` | `English` | ..." of the table under a "## " heading.
@@ -133,6 +170,7 @@ TEST(Documents, NameOnlyMembersOfTheCatalogue) {
     static const std::regex token(R"(`((?:[\xD0\xD1][\x80-\xBF]|[0-9])+)(\(([^`]*)\))?`)");
     static const std::regex pair(
         R"((?:`|^### )((?:[\xD0\xD1][\x80-\xBF]|[0-9])+)(?:\(\))?`?(?: \(| / )`?([A-Za-z0-9]+)(?:\(\))?`?)");
+    const std::vector<std::string> routines = DefinedRoutines();
     int checked = 0;
     for (const auto& entry : std::filesystem::directory_iterator(kDocs)) {
         if (entry.path().extension() != ".md") continue;
@@ -147,7 +185,10 @@ TEST(Documents, NameOnlyMembersOfTheCatalogue) {
                 if (name.compare(0, 2, "\xD0\x90") < 0 || name.compare(0, 2, "\xD0\xAF") > 0) {
                     if (name.rfind("Ё", 0) != 0) continue;
                 }
-                if (PlatformFunction(name)) continue;
+                if (PlatformName(name) ||
+                    std::find(routines.begin(), routines.end(), name) != routines.end()) {
+                    continue;
+                }
                 const std::optional<Member> member = Find(name);
                 ++checked;
                 if (!member) {
@@ -309,6 +350,9 @@ TEST(ExampleModule, LoadsTheComponentAndCallsItsMembersRight) {
         << "the module does not create AddIn.KelvarinVK into a variable";
     EXPECT_NE(code.find("ЗагрузитьВнешнююКомпоненту(\""), std::string::npos)
         << "the module does not load the component";
+    // A variable of the global module without Экспорт is invisible to every other module.
+    EXPECT_NE(code.find("Перем " + m[1].str() + " Экспорт;"), std::string::npos)
+        << "the module's " << m[1] << " is not declared with Экспорт";
     const std::vector<Call> calls = CallsOf(code, {m[1]});
     CheckCalls("example.1s.txt", calls);
     ExpectTheWholeExample("example.1s.txt", calls);
@@ -332,28 +376,6 @@ TEST(ExampleModule, The1C8ModuleAttachesTheNativeComponentAndCallsItsMembersRigh
     ExpectTheWholeExample("example-1c8.bsl", calls);
 }
 
-// The code of a document: its ``` blocks and `...` spans.
-std::string CodeOf(const std::string& text) {
-    std::string code;
-    bool block = false;
-    for (const std::string& line : Lines(text)) {
-        if (line.rfind("```", 0) == 0) {
-            block = !block;
-        } else if (block) {
-            code += line;
-        } else {
-            static const std::regex span("`([^`]+)`");
-            for (std::sregex_iterator m(line.begin(), line.end(), span), end; m != end; ++m) {
-                code += (*m)[1].str() + "\n";
-            }
-            code += "\n";
-            continue;
-        }
-        code += "\n";
-    }
-    return code;
-}
-
 TEST(Reference, CodeExamplesCallMembersRight) {
     // With the object as the examples name it.
     const std::vector<Call> calls =
@@ -363,6 +385,88 @@ TEST(Reference, CodeExamplesCallMembersRight) {
     const std::vector<Call> calls8 = CallsOf(CodeOf(Read(kDocs / "1c8.md")), {"Келварин"});
     EXPECT_GE(calls8.size(), 4u) << "the 1C 8 document's code names fewer members than it does";
     CheckCalls("1c8.md (code, line of the extract)", calls8, Procedures::Run);
+}
+
+// 1C code without its strings and comments.
+std::string WithoutStringsAndComments(const std::string& code) {
+    static const std::regex strings_and_comments(R"("(?:[^"]|"")*"|//[^\n]*)");
+    return std::regex_replace(code, strings_and_comments, "\"\"");
+}
+
+TEST(Code1C, IdentifiersAreWrittenWithoutYo) {
+    // 1C tells ё from е in names: a reader who types Счетчик for Счётчик gets
+    // another variable.
+    for (const auto& [file, code] :
+         {std::pair<std::string, std::string>{"example.1s.txt", Read(kDocs / "example.1s.txt")},
+          {"example-1c8.bsl", Read(kDocs / "example-1c8.bsl")},
+          {"reference.md", CodeOf(Read(kDocs / "reference.md"), false)}}) {
+        static const std::regex yo(R"([\w\x80-\xFF]*(?:ё|Ё)[\w\x80-\xFF]*)");
+        const std::string bare = WithoutStringsAndComments(code);
+        for (std::sregex_iterator m(bare.begin(), bare.end(), yo), end; m != end; ++m) {
+            ADD_FAILURE() << file << ": the identifier " << m->str() << " has ё";
+        }
+    }
+}
+
+// The prose of every document, its code blocks and `code` left out.
+std::string Prose(const std::string& text) {
+    std::string prose;
+    bool block = false;
+    for (const std::string& line : Lines(text)) {
+        if (line.rfind("```", 0) == 0) block = !block;
+        if (!block) prose += std::regex_replace(line, std::regex("`[^`]*`"), "") + "\n";
+    }
+    return prose;
+}
+
+TEST(Documents, SpeakInTheTermsOf1C77) {
+    struct Phrase {
+        const char* text;
+        const char* why;
+    };
+    const Phrase phrases[] = {
+        {"журнал ошибок", "1C 7.7 has none: the add-in's errors go to the окно сообщений"},
+        {"журнале ошибок", "1C 7.7 has none: the add-in's errors go to the окно сообщений"},
+        {"журнал 1С", "a 1C developer reads it as the Журнал регистрации"},
+        {"журнале 1С", "a 1C developer reads it as the Журнал регистрации"},
+        {"Справочник для разработчика", "a Справочник is a metadata object of 1C"},
+        {"на руках", "a translation, not Russian"},
+        {"сдаётся", "a translation, not Russian"},
+        {"сдался", "a translation, not Russian"},
+        {"сдалась", "a translation, not Russian"},
+        {"астольн", "the desktop application is the программа заказов"},
+    };
+    for (const auto& entry : std::filesystem::directory_iterator(kDocs)) {
+        const std::string prose = Prose(Read(entry.path()));
+        for (const Phrase& phrase : phrases) {
+            EXPECT_EQ(prose.find(phrase.text), std::string::npos)
+                << entry.path().filename() << " says \"" << phrase.text << "\": " << phrase.why;
+        }
+    }
+}
+
+TEST(Documents, CommandLinesHoldNothingButTheCommand) {
+    // cmd passes a comment written after a command on the same line to the command.
+    static const std::regex trailing_comment(R"(\S\s+(::|&\s*rem\b))");
+    std::vector<std::filesystem::path> files = {std::filesystem::path(KV_SOURCE_DIR) / "README.md"};
+    for (const auto& entry : std::filesystem::directory_iterator(kDocs)) {
+        if (entry.path().extension() == ".md") files.push_back(entry.path());
+    }
+    int commands = 0;
+    for (const std::filesystem::path& file : files) {
+        bool batch = false;
+        for (const std::string& line : Lines(Read(file))) {
+            if (line.rfind("```", 0) == 0) {
+                batch = line == "```bat" || line == "```cmd";
+                continue;
+            }
+            if (!batch) continue;
+            ++commands;
+            EXPECT_FALSE(std::regex_search(line, trailing_comment))
+                << file.filename() << ": a comment on the command line " << line;
+        }
+    }
+    EXPECT_GT(commands, 10) << "the documents show fewer command lines than they do";
 }
 
 // The reader itself, on code whose faults it must see.

@@ -392,6 +392,7 @@ class NoLibraries final : public LibraryLoader {
     void* Symbol(void*, const char*) override { return nullptr; }
     void Close(void*) override {}
     std::string FileOf(void*) override { return {}; }
+    void Pin(void*) override {}
 };
 
 // Every part of the platform a fake; the desktop channel is the target's to script.

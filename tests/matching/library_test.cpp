@@ -1,5 +1,6 @@
 // The platform's library loader and our declarations of the client API, checked against the
 // client library and its own header.
+#include <dlfcn.h>
 #include <ibase.h>
 
 #include <cstddef>
@@ -25,6 +26,27 @@ TEST(LibraryLoader, WindowsClientNamesLoadTheFirebirdClient) {
     }
     for (const char* name : {"", "nosuch.dll", "gds32.dll.bak", "/nonexistent/libfbclient.so.2"}) {
         EXPECT_EQ(loader.Open(name, os_error), nullptr) << name;
+    }
+}
+
+// The Firebird client runs threads of its own that must never lose their code: a pinned
+// library stays after its last Close, which without the pin unloads it.
+TEST(LibraryLoader, APinnedLibraryOutlivesItsLastClose) {
+    kv::LibraryLoader& loader = kv::backend::Libraries();
+    const auto loaded = [] {
+        void* library = dlopen(KV_PIN_PROBE, RTLD_NOW | RTLD_NOLOAD);
+        if (library != nullptr) dlclose(library);
+        return library != nullptr;
+    };
+    ASSERT_FALSE(loaded());
+    // Without the pin first: once pinned, the library never goes.
+    for (const bool pinned : {false, true}) {
+        uint32_t os_error = 0;
+        void* library = loader.Open(KV_PIN_PROBE, os_error);
+        ASSERT_NE(library, nullptr);
+        if (pinned) loader.Pin(library);
+        loader.Close(library);
+        EXPECT_EQ(loaded(), pinned) << (pinned ? "pinned" : "not pinned");
     }
 }
 

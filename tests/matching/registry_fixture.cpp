@@ -3,12 +3,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -29,12 +31,24 @@ namespace {
 const char* const kFirebirdHome = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
 const char* const kServerProgram = "/usr/sbin/firebird";
 
-std::string ReadAll(int fd) {
-    std::string text;
+// What a child writes until it closes its end, or until `deadline`; false when the deadline
+// came first.
+bool ReadUntil(int fd, std::chrono::steady_clock::time_point deadline, std::string& text) {
     char chunk[4096];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(n));
-    return text;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = poll(&ready, 1, static_cast<int>(left.count()));
+        if (polled < 0 && errno == EINTR) continue;
+        if (polled == 0) return false;
+        if (polled < 0) return true;  // nothing more can be read
+        const ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return true;
+        text.append(chunk, static_cast<size_t>(n));
+    }
 }
 
 // Child side of a fork: environment, then exec; never returns.
@@ -101,6 +115,18 @@ kv::fb::Status CountFetch(kv::fb::Status* status, kv::fb::Handle* statement, uns
     return real_fetch(status, statement, version, output);
 }
 
+// Firebird keeps its locks and the tables it shares between processes in one directory for
+// the whole machine (/tmp/firebird): there the embedded engine of a test would wait for any
+// other Firebird process of any build that holds one of them. Each test program, with the
+// isql runs it starts, has a directory of its own.
+class PrivateLockDirectory {
+  public:
+    PrivateLockDirectory() { setenv("FIREBIRD_LOCK", dir_.path().c_str(), 1); }
+
+  private:
+    TempDir dir_;
+};
+
 }  // namespace
 
 int g_attach_calls = 0;
@@ -117,6 +143,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
+// Before main, so before any engine starts in this process or in a child.
+const PrivateLockDirectory g_lock_directory;
+
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env) {
     int pipe_fds[2];
@@ -131,11 +160,20 @@ ProcessResult RunProgram(const std::vector<std::string>& argv,
     }
     close(pipe_fds[1]);
     ProcessResult result;
-    result.output = ReadAll(pipe_fds[0]);
+    // isql takes well under a second; one that runs on is stuck, and the test says so rather
+    // than wait for ever.
+    constexpr auto kLimit = std::chrono::seconds(60);
+    const bool finished =
+        ReadUntil(pipe_fds[0], std::chrono::steady_clock::now() + kLimit, result.output);
     close(pipe_fds[0]);
+    if (!finished) {
+        kill(pid, SIGKILL);
+        ADD_FAILURE() << argv[0] << " did not finish within " << kLimit.count()
+                      << " s; its output so far: " << result.output;
+    }
     int status = 0;
     waitpid(pid, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exit_code = finished && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
@@ -288,6 +326,11 @@ std::string ScriptedLoader::FileOf(void* library) {
 void ScriptedLoader::Close(void* library) {
     ++closes;
     kv::backend::Libraries().Close(library);
+}
+
+void ScriptedLoader::Pin(void* library) {
+    ++pins;
+    kv::backend::Libraries().Pin(library);
 }
 
 }  // namespace kvtest

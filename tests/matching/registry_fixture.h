@@ -1,7 +1,8 @@
 #pragma once
 // Real Firebird registry databases for the connection tests: created with isql-fb in a private
 // temporary directory per test (so parallel test processes never share a file), checked for
-// leftover attachments, and optionally served by a private Firebird server on 127.0.0.1.
+// leftover attachments, and optionally served by a private Firebird server on 127.0.0.1. Each
+// test program has a Firebird lock directory of its own, which the isql runs it starts share.
 #include <sys/types.h>
 
 #include <map>
@@ -38,7 +39,8 @@ struct ProcessResult {
     std::string output;  // stdout and stderr
 };
 
-// Runs a program to completion with extra environment variables.
+// Runs a program to completion with extra environment variables; one still running after a
+// minute is killed and fails the test.
 ProcessResult RunProgram(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& env = {});
 
@@ -90,6 +92,7 @@ class ScriptedLoader final : public kv::LibraryLoader {
     void* Symbol(void* library, const char* name) override;
     void Close(void* library) override;
     std::string FileOf(void* library) override;
+    void Pin(void* library) override;
 
     // Entry points handed out in place of the library's own.
     std::map<std::string, void*> replacements;
@@ -97,6 +100,7 @@ class ScriptedLoader final : public kv::LibraryLoader {
     bool count_calls = false;
     int opens = 0;
     int closes = 0;
+    int pins = 0;
 };
 
 // Calls made through a ScriptedLoader with count_calls; one test runs per process.

@@ -425,20 +425,24 @@ TEST_F(RegistryTest, AttachWithoutTransactionClosesToo) {
     EXPECT_EQ(loader_.closes, 0);
     connection_.reset();
     EXPECT_EQ(loader_.closes, 1);
+    // The client's own threads outlive the connection, so its library stays loaded.
+    EXPECT_EQ(loader_.pins, 1);
 }
 
 TEST_F(RegistryTest, AttachFailures) {
     struct Case {
         std::string database, library, message;
+        bool pinned;  // only the client itself stays loaded
     };
     const std::string missing = dir_.path() + "/missing.fdb";
     const Case cases[] = {
         {database_, "/nonexistent/libfbclient.so",
-         "Can't load library /nonexistent/libfbclient.so "},
-        {database_, "C:\\Kelvarin\\nosuch.dll", "Can't load library C:\\Kelvarin\\nosuch.dll "},
-        {database_, "", "Can't load library  "},
-        {database_, "libm.so.6", "Can't load library libm.so.6 "},  // loads, lacks the client
-        {"", "gds32.dll", "Database name is missing."},
+         "Can't load library /nonexistent/libfbclient.so ", false},
+        {database_, "C:\\Kelvarin\\nosuch.dll", "Can't load library C:\\Kelvarin\\nosuch.dll ",
+         false},
+        {database_, "", "Can't load library  ", false},
+        {database_, "libm.so.6", "Can't load library libm.so.6 ", false},  // lacks the client
+        {"", "gds32.dll", "Database name is missing.", true},
     };
     for (const Case& test : cases) {
         kvtest::ScriptedLoader loader;
@@ -450,6 +454,7 @@ TEST_F(RegistryTest, AttachFailures) {
         EXPECT_FALSE(c.Attached());
         EXPECT_EQ(kvtest::g_attach_calls, 0) << "something was sent for " << test.message;
         c.CloseConnection();
+        EXPECT_EQ(loader.pins, test.pinned ? 1 : 0) << test.library;
     }
 }
 

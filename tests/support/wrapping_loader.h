@@ -17,6 +17,7 @@ class WrappingLoader : public LibraryLoader {
     }
     void Close(void* library) override { backend::Libraries().Close(library); }
     std::string FileOf(void* library) override { return backend::Libraries().FileOf(library); }
+    void Pin(void* library) override { backend::Libraries().Pin(library); }
 
   protected:
     // The entry point handed out for `name`; `real` is the library's own (null when it lacks it).

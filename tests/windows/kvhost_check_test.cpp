@@ -51,8 +51,10 @@ struct Case {
     bool other_kvhost = false;
     bool russian = false;
     Earlier earlier = Earlier::None;
-    std::vector<std::string> oks = {};    // each must be in some OK line
-    bool turn_taken_by_an_event = false;  // another kind of object has the turn's name
+    std::vector<std::string> oks = {};      // each must be in some OK line
+    bool turn_taken_by_an_event = false;    // another kind of object has the turn's name
+    std::vector<std::string> options = {};  // more of kvhost's arguments
+    std::string program = {};               // another kvhost.exe than the build's
 };
 
 // The goods of the earlier request whose answer comes late or never: offer 5 of the price list.
@@ -105,6 +107,7 @@ void RunCase(const Case& c) {
     for (const std::string& arg : KvhostAddInArguments()) args.push_back(arg);
     if (!c.russian) args.insert(args.end(), {"--lang", "en"});
     for (const std::string& setting : c.settings) args.insert(args.end(), {"--set", setting});
+    args.insert(args.end(), c.options.begin(), c.options.end());
 
     HANDLE held_block = nullptr;
     std::vector<std::string> sim_args = {"--prices", Prices()};
@@ -159,7 +162,10 @@ void RunCase(const Case& c) {
         KV_CHECK(session->Output().find("DONE") != std::string::npos);
     }
 
-    Child kvhost(Child::Program{c.other_kvhost ? OtherKvhost() : Kvhost()}, args);
+    const std::string& program = !c.program.empty() ? c.program
+                                 : c.other_kvhost   ? OtherKvhost()
+                                                    : Kvhost();
+    Child kvhost(Child::Program{program}, args);
     const long code = kvhost.Wait(60000);
     const std::string output = kvhost.Output();
     std::printf("--- %s: kvhost said (exit code %ld):\n%s", c.name, code, output.c_str());
@@ -265,13 +271,88 @@ void OtherBitness() {
     RunCases({{"other kvhost", Healthy(), Desktop::Running, 1, fails, true}});
 }
 
+// A process named as the executable of the 1C that loads the tested add-in (1cv7.exe for the
+// COM one, 1cv8.exe for the Native API one), from `folder`: a copy of this program that waits
+// to be killed.
+class OneC {
+  public:
+    explicit OneC(const std::string& folder) {
+        char self[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, self, sizeof self);
+        const std::string exe =
+            folder + (TestedShell() == kvhost::Shell::Com ? "\\1cv7.exe" : "\\1cv8.exe");
+        KV_CHECK(CopyFileA(self, exe.c_str(), FALSE));
+        process_ = std::make_unique<Child>(Child::Program{exe}, std::vector<std::string>{"idle"});
+        // Up once it has said so: the process list names its file from then on.
+        for (int i = 0; i < 200 && process_->Output().find("IDLE") == std::string::npos; ++i) {
+            Sleep(50);
+        }
+        KV_CHECK(process_->Output().find("IDLE") != std::string::npos);
+    }
+
+  private:
+    std::unique_ptr<Child> process_;
+};
+
+void Idle() {
+    std::printf("IDLE\n");
+    std::fflush(stdout);
+    Sleep(120000);
+}
+
 void Library() {
+    // The client library where 1C looks for it, and only there: 1C's folder, given or that of
+    // a running 1cv7.exe, not kvhost's folder.
+    const std::string dir = TempDirectory("check-1c");
+    const std::string lone_kvhost = dir + "\\kvhost", empty_one_c = dir + "\\empty",
+                      one_c = dir + "\\1c";
+    // Wine hands out process numbers again, and so the names of an earlier run's folders.
+    for (const std::string& folder : {lone_kvhost, empty_one_c, one_c}) {
+        KV_CHECK(CreateDirectoryA(folder.c_str(), nullptr) ||
+                 GetLastError() == ERROR_ALREADY_EXISTS);
+    }
+    KV_CHECK(CopyFileA(Kvhost().c_str(), (lone_kvhost + "\\kvhost.exe").c_str(), FALSE));
+    // With it the proxy through which it loads a Native API add-in.
+    const std::string proxy = Kvhost().substr(0, Kvhost().find_last_of("\\/") + 1) + "kvnative.dll";
+    KV_CHECK(CopyFileA(proxy.c_str(), (lone_kvhost + "\\kvnative.dll").c_str(), FALSE));
+    KV_CHECK(CopyFileA(Bridge().c_str(), (lone_kvhost + "\\gds32.dll").c_str(), FALSE));
+    KV_CHECK(CopyFileA(Bridge().c_str(), (one_c + "\\gds32.dll").c_str(), FALSE));
+    RunCases({
+        {"beside kvhost only",
+         Healthy({"DLLName=gds32.dll"}),
+         Desktop::Running,
+         3,
+         {"gds32.dll was not found where 1C looks for it (" + empty_one_c + ";"},
+         false,
+         false,
+         Earlier::None,
+         {},
+         false,
+         {"--1c-folder", empty_one_c},
+         lone_kvhost + "\\kvhost.exe"},
+        {"beside 1C, given",
+         Healthy({"DLLName=gds32.dll"}),
+         Desktop::Running,
+         0,
+         {},
+         false,
+         false,
+         Earlier::None,
+         {},
+         false,
+         {"--1c-folder", one_c + "\\"}},
+    });
+    {
+        OneC running(one_c);
+        RunCases({{"beside 1C, running", Healthy({"DLLName=gds32.dll"}), Desktop::Running, 0, {}}});
+    }
     RunCases({
         {"missing",
          Healthy({"DLLName=kv_nosuch_client.dll"}),
          Desktop::Running,
          3,
-         {"error 126 ERROR_MOD_NOT_FOUND", "was found neither in the program's folder"}},
+         {"kv_nosuch_client.dll was not found where 1C looks for it",
+          "give 1C's folder with --1c-folder"}},
         {"wrong bitness",
          Healthy({"DLLName=" + OtherBitnessLibrary()}),
          Desktop::Running,
@@ -398,5 +479,6 @@ int main(int argc, char** argv) {
                            {"database", DatabaseGroup},
                            {"desktop", DesktopGroup},
                            {"in_flight", InFlightGroup},
-                           {"healthy", HealthyGroup}});
+                           {"healthy", HealthyGroup},
+                           {"idle", Idle}});
 }

@@ -23,6 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT
 unset ISC_USER ISC_PASSWORD
+# Firebird's locks and the tables it shares between processes, for this run alone: its default
+# directory, /tmp/firebird, is the whole machine's.
+export FIREBIRD_LOCK=$work/firebird-lock
+mkdir -p "$FIREBIRD_LOCK"
 
 "$(dirname "$0")/create_registry.sh" "$work/registry.fdb" <<'ROWS'
 (101, 1, 1, 'Аспирин', 'табл.', 'Байер')

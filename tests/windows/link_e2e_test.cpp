@@ -68,7 +68,7 @@ void Requests() {
     KV_CHECK_EQ(vk.Text("IntlName"), std::string("Ibuprofen"));
     KV_CHECK_EQ(vk.Text("DistribCode"), std::string("MS-102"));
     KV_CHECK_EQ(vk.Real("Pprice", VT_R8), 45.0);
-    KV_CHECK_EQ(vk.Real("UseByDate", VT_DATE), DayNumber(2026, 10, 31));
+    KV_CHECK_EQ(vk.Real("UseByDate", VT_DATE), DayNumber(2036, 10, 31));
     KV_CHECK_EQ(vk.Int("Amount"), 2);
     const std::string find = RequestLine(sim, 1038);
     KV_CHECK(Contains(find, "FindPosition wParam=5 lParam=0 text=-1\\t"));

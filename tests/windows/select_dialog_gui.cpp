@@ -1,8 +1,9 @@
 // SopostavNames through the real DLL (either shell, shell.h) with the real Win32 dialog under Xvfb,
 // against a real Firebird database reached through the test bridge. This program plays the 1C host:
 // it owns a visible main window, calls the method once per round and checks what the call returned.
-// A watcher thread checks the dialog's layout and announces its state in the status file; the
-// driver script (select_dialog_test.sh) waits for those lines and plays the user with xdotool.
+// A watcher thread checks the dialog's layout and announces its state in the status file, and
+// that it has gone; the driver script (select_dialog_test.sh) waits for those lines and plays
+// the user with xdotool.
 //   select_dialog_gui dialog STATUS_FILE DATABASE CLIENT_LIBRARY
 //   select_dialog_gui type CODES [DELAY_MS]
 #include <windows.h>
@@ -54,17 +55,18 @@ std::string ClassOf(HWND window) {
 struct Round {
     const char* name;  // parameter 1, UTF-8
     const char* maker;
-    long code;  // what the call returns; 0 for a cancel
+    long code;             // what the call returns; 0 for a cancel
+    bool scrolls = false;  // the list must show more rows than fit
 };
 // The driver script plays these rounds in this order.
 const Round kRounds[] = {
-    {"Аспирин", "", 102},   // filter typed in Cyrillic, double click
-    {"", "Байер", 106},     // typed into the list, Enter
-    {"Аспирин", "", 0},     // Enter in the filter, Esc in the list, cancel button
-    {"Аспирин", "", 0},     // the close box
-    {"Аспирин", "", 0},     // Alt+F4
-    {"Аспирин", "", 106},   // a failing refresh, then the confirm button
-    {"Нет такого", "", 0},  // an empty list: Enter and double click do nothing
+    {"Аспирин", "", 102},      // filter typed in Cyrillic, double click
+    {"", "Байер", 106, true},  // every row; typed into the list, Enter
+    {"Аспирин", "", 0},        // Enter in the filter, Esc in the list, cancel button
+    {"Аспирин", "", 0},        // the close box
+    {"Аспирин", "", 0},        // Alt+F4
+    {"Аспирин", "", 106},      // a failing refresh, then the confirm button
+    {"Нет такого", "", 0},     // an empty list: Enter and double click do nothing
 };
 
 struct Dialog {
@@ -79,7 +81,15 @@ struct Watch {
     volatile bool stop = false;
     std::vector<std::string> problems;  // read by the main thread after the watcher ended
     bool seen = false;
+    bool scrolled = false;  // a vertical scrollbar was seen
+    bool closed = false;    // CLOSED announced
 };
+
+// The dialog has gone, so the user's last action was answered, whatever the call still does.
+void AnnounceClosed(Watch& watch) {
+    watch.closed = true;
+    Announce("CLOSED round=" + std::to_string(watch.round));
+}
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM context) {
     if (ClassOf(window) != "KelvarinVKSelect" || !IsWindowVisible(window)) return TRUE;
@@ -259,12 +269,32 @@ void CheckLayout(const Dialog& d, Watch& watch) {
     expect(!IsWindowEnabled(watch.host_window), "the host's window is not disabled");
 }
 
+// With more rows than fit, the list scrolls vertically, and its columns fit beside the
+// scrollbar: no horizontal one.
+void CheckScrollbars(const Dialog& d, Watch& watch) {
+    const LONG style = GetWindowLongW(d.list, GWL_STYLE);
+    if ((style & WS_VSCROLL) == 0) return;
+    watch.scrolled = true;
+    if ((style & WS_HSCROLL) != 0 && watch.problems.empty()) {
+        int widths = 0;
+        for (int i = 0; i < 5; ++i) {
+            widths += static_cast<int>(SendMessageW(d.list, LVM_GETCOLUMNWIDTH, i, 0));
+        }
+        RECT client;
+        GetClientRect(d.list, &client);
+        watch.problems.push_back(
+            "a horizontal scrollbar beside the vertical one: the columns take " +
+            std::to_string(widths) + " px of " + std::to_string(client.right));
+    }
+}
+
 DWORD WINAPI Watcher(LPVOID context) {
     auto* watch = static_cast<Watch*>(context);
     std::string last;
     while (!watch->stop) {
         Dialog d;
         EnumThreadWindows(watch->host_thread, FindDialog, reinterpret_cast<LPARAM>(&d));
+        if (d.window == nullptr && watch->seen && !watch->closed) AnnounceClosed(*watch);
         if (d.window != nullptr) {
             EnumChildWindows(d.window, FindControls, reinterpret_cast<LPARAM>(&d));
             if (d.filter && d.list && d.apply && d.close) {
@@ -273,6 +303,7 @@ DWORD WINAPI Watcher(LPVOID context) {
                     CheckLayout(d, *watch);
                     Announce("GEOMETRY round=" + std::to_string(watch->round) + " " + Geometry(d));
                 }
+                CheckScrollbars(d, *watch);
                 const std::string state =
                     "STATE round=" + std::to_string(watch->round) + " " + State(d);
                 // A dialog that closed while it was read is not a state of it.
@@ -329,6 +360,8 @@ void DialogRounds() {
         watch.stop = true;
         WaitForSingleObject(watcher, INFINITE);
         CloseHandle(watcher);
+        // A call that returns soon after the dialog went can stop the watcher before it looks.
+        if (!watch.closed) AnnounceClosed(watch);
         const std::string trade_name = vk.Text("TradeName");
         const std::string producer = vk.Text("Producer");
         std::string errors;
@@ -337,6 +370,7 @@ void DialogRounds() {
                  " TradeName=[" + trade_name + "] Producer=[" + producer + "] errors=[" + errors +
                  "]");
         KV_CHECK(watch.seen);
+        KV_CHECK(watch.scrolled || !r.scrolls);
         for (const std::string& problem : watch.problems) Fail(__FILE__, __LINE__, problem);
         KV_CHECK_EQ(value, r.code);
         const std::string code_text = r.code != 0 ? std::to_string(r.code) : "kept";

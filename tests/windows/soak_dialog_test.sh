@@ -12,6 +12,10 @@ fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kv-dialog-soak.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# Firebird's locks and the tables it shares between processes, for this run alone: its default
+# directory, /tmp/firebird, is the whole machine's.
+export FIREBIRD_LOCK=$work/firebird-lock
+mkdir -p "$FIREBIRD_LOCK"
 "$(dirname "$0")/create_registry.sh" "$work/registry.fdb" <<'ROWS' || exit 1
 (101, 1, 1, 'Аспирин', 'табл. 500мг', 'Байер')
 (102, 1, 1, 'Аспирин Кардио', 'табл. 100мг', 'Байер')

@@ -4,6 +4,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cwchar>
 #include <initializer_list>
@@ -15,6 +16,7 @@
 
 #include "component/catalogue.h"
 #include "component/vk_object.h"
+#include "link/UKillProcess.h"
 #include "link/messages.h"
 #include "link/outstanding.h"
 #include "link/presence.h"
@@ -571,69 +573,188 @@ void CheckObject(Report& r, CheckedAddIn& addin, const CheckOptions& options) {
     }
 }
 
-// Group 3; true when the library has every entry point, so that the database can be tried.
-bool CheckClientLibrary(Report& r, CheckedAddIn& addin) {
+// Loads a library found by its full path, its own dependencies searched from its folder first:
+// as they are for a library beside 1C's executable, and never from kvhost's folder.
+class FoundLibraryLoader final : public kv::LibraryLoader {
+  public:
+    void* Open(const std::string& file_name, uint32_t& os_error) override {
+        HMODULE module = LoadLibraryExA(file_name.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        os_error = module == nullptr ? GetLastError() : 0;
+        return module;
+    }
+    void* Symbol(void* library, const char* name) override {
+        return kv::DefaultPlatform().libraries.Symbol(library, name);
+    }
+    void Close(void* library) override { kv::DefaultPlatform().libraries.Close(library); }
+    std::string FileOf(void* library) override {
+        return kv::DefaultPlatform().libraries.FileOf(library);
+    }
+    void Pin(void* library) override { kv::DefaultPlatform().libraries.Pin(library); }
+};
+
+// The name that 1C's executables begin with: 1cv7 for 1C:Enterprise 7.7 (1cv7.exe, 1cv7s.exe,
+// 1cv7l.exe), whose add-in is the COM one; 1cv8 for 1C:Enterprise 8, which loads the Native API
+// add-in (1cv8.exe, 1cv8c.exe).
+const char* OneCExecutable(const CheckOptions& options) {
+    return options.native_dll.empty() ? "1cv7" : "1cv8";
+}
+
+// The folder of 1C's executable: the one given, or that of a running one; empty when neither
+// is known. `how` says where it came from.
+std::wstring OneCFolder(const Report& r, const CheckOptions& options, std::wstring& how) {
+    if (!options.one_c_folder.empty()) {
+        std::wstring folder = options.one_c_folder;
+        // The executable itself may be named instead of its folder.
+        if (FileExists(folder)) folder = folder.substr(0, folder.find_last_of(L"\\/"));
+        // "C:\1Cv77\BIN\" on a command line arrives with its closing quote: the backslash
+        // before it escapes it.
+        while (folder.size() > 3 &&
+               (folder.back() == L'\\' || folder.back() == L'/' || folder.back() == L'"')) {
+            folder.pop_back();
+        }
+        how = r.Say({"указана --1c-folder", "given by --1c-folder"});
+        return folder;
+    }
+    kv::TLpModuleInfoArray processes;
+    kv::ListRunningProcesses(kv::DefaultPlatform().processes, processes);
+    for (const kv::TLpModuleInfo& process : processes) {
+        std::string name(kv::FileNamePart(process.ExeName));
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const size_t part = process.ExeName.size() - name.size();
+        if (name.rfind(OneCExecutable(options), 0) == 0 && name.size() >= 8 &&
+            name.compare(name.size() - 4, 4, ".exe") == 0 && part > 0) {
+            how = r.Say({"запущена {1}, процесс {2}", "{1} runs, process {2}"},
+                        {FromAnsi(name), std::to_wstring(process.ProcessID)});
+            return FromAnsi(process.ExeName.substr(0, part - 1));
+        }
+    }
+    return {};
+}
+
+// The folders in which LoadLibrary looks for a library named without a folder, in its order,
+// when 1C loads it: 1C's folder, the system folder, the Windows folder, the folders of PATH.
+// (1C's current folder, which comes before PATH, is known to 1C only.)
+std::vector<std::wstring> OneCSearchFolders(const std::wstring& one_c_folder) {
+    std::vector<std::wstring> folders;
+    if (!one_c_folder.empty()) folders.push_back(one_c_folder);
+    wchar_t path[MAX_PATH];
+    const UINT system = GetSystemDirectoryW(path, MAX_PATH);
+    if (system > 0 && system < MAX_PATH) folders.emplace_back(path, system);
+    const UINT windows = GetWindowsDirectoryW(path, MAX_PATH);
+    if (windows > 0 && windows < MAX_PATH) folders.emplace_back(path, windows);
+    const DWORD length = GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    std::wstring list(length, L'\0');
+    list.resize(length > 0 ? GetEnvironmentVariableW(L"PATH", list.data(), length) : 0);
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = list.find(L';', start);
+        if (end == std::wstring::npos) end = list.size();
+        const std::wstring folder = list.substr(start, end - start);
+        start = end + 1;
+        // PATH names the system's folders again; each is looked in once.
+        bool known = folder.empty();
+        for (const std::wstring& seen : folders) {
+            known = known || CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, seen.c_str(), -1,
+                                            folder.c_str(), -1) == CSTR_EQUAL;
+        }
+        if (!known) folders.push_back(folder);
+    }
+    return folders;
+}
+
+// Group 3: the client library as 1C would load it. The file found when it has every entry
+// point, so that the database can be tried with it; empty otherwise.
+std::wstring CheckClientLibrary(Report& r, CheckedAddIn& addin, const CheckOptions& options,
+                                kv::LibraryLoader& loader) {
     r.Group(3, {"Клиентская библиотека Firebird (ИмяБиблиотеки / DLLName)",
                 "The Firebird client library (ИмяБиблиотеки / DLLName)"});
     if (!addin.ready()) {
         r.Skip(r.Say({"не проверена: нет объекта компоненты, у которого взять ИмяБиблиотеки",
                       "not checked: there is no add-in object to take DLLName from"}));
-        return false;
+        return {};
     }
     const std::wstring name = addin.Text(L"DLLName");
-    const kv::ClientLibraryProbe probe =
-        kv::FbClient::Probe(kv::DefaultPlatform().libraries, ToAnsi(name));
+    if (name.empty()) {
+        r.Fail(r.Say({"ИмяБиблиотеки пусто. Запишите в него gds32.dll или полный путь",
+                      "DLLName is empty. Write gds32.dll or a full path into it"}));
+        return {};
+    }
+    std::wstring file;
+    if (name.find_first_of(L"\\/:") != std::wstring::npos) {
+        // A path: loaded as it is written.
+        if (!FileExists(name)) {
+            r.Fail(r.Say({"файла {1} нет: проверьте путь в ИмяБиблиотеки",
+                          "the file {1} does not exist: check the path in DLLName"},
+                         {name}));
+            return {};
+        }
+        file = name;
+    } else {
+        std::wstring how;
+        const std::wstring one_c = OneCFolder(r, options, how);
+        if (one_c.empty()) {
+            r.Skip(r.Say({"папка 1С не проверена: 1С не запущена, и --1c-folder не указан",
+                          "1C's folder was not searched: 1C does not run, and --1c-folder was "
+                          "not given"}));
+        } else {
+            r.Ok(r.Say({"папка 1С: {1} ({2})", "1C's folder: {1} ({2})"}, {one_c, how}));
+        }
+        const std::vector<std::wstring> folders = OneCSearchFolders(one_c);
+        std::wstring searched;
+        for (const std::wstring& folder : folders) {
+            const std::wstring candidate =
+                folder + (folder.back() == L'\\' || folder.back() == L'/' ? L"" : L"\\") + name;
+            if (file.empty() && FileExists(candidate)) file = candidate;
+            searched += (searched.empty() ? L"" : L"; ") + folder;
+        }
+        if (file.empty()) {
+            r.Fail(r.Say({"{1} не найдена там, где её ищет 1С ({2}). Положите клиентскую "
+                          "библиотеку рядом с {4}.exe или в папку из PATH, либо запишите в "
+                          "ИмяБиблиотеки полный путь{3}",
+                          "{1} was not found where 1C looks for it ({2}). Put the client "
+                          "library beside {4}.exe or into a folder on PATH, or write its full "
+                          "path into DLLName{3}"},
+                         {name, searched,
+                          one_c.empty() ? r.Say({"; папку 1С укажите через --1c-folder",
+                                                 "; give 1C's folder with --1c-folder"})
+                                        : L"",
+                          Wide(OneCExecutable(options))}));
+            return {};
+        }
+    }
+    const kv::ClientLibraryProbe probe = kv::FbClient::Probe(loader, ToAnsi(file));
     if (!probe.loaded) {
-        wchar_t found[MAX_PATH] = {};
-        wchar_t* part = nullptr;
-        const DWORD length =
-            name.empty() ? 0 : SearchPathW(nullptr, name.c_str(), nullptr, MAX_PATH, found, &part);
-        const bool exists = length > 0 && length < MAX_PATH;
-        const int bits = exists ? ImageBits(found) : 0;
+        const int bits = ImageBits(file);
         std::wstring cause;
-        if (name.empty()) {
-            cause = r.Say({"ИмяБиблиотеки пусто. Запишите в него gds32.dll или полный путь",
-                           "DLLName is empty. Write gds32.dll or a full path into it"});
-        } else if (probe.os_error == ERROR_BAD_EXE_FORMAT && bits != 0 && bits != kOwnBits) {
+        if (probe.os_error == ERROR_BAD_EXE_FORMAT && bits != 0 && bits != kOwnBits) {
             cause = r.Say({"{1} — {2}-битная библиотека, а процесс {3}-битный. Нужна {3}-битная "
                            "клиентская библиотека Firebird; 1С 7.7 нужна 32-битная",
                            "{1} is a {2}-bit library and the process is {3}-bit. A {3}-bit "
                            "Firebird client library is needed; 1C 7.7 needs the 32-bit one"},
-                          {found, std::to_wstring(bits), std::to_wstring(kOwnBits)});
+                          {file, std::to_wstring(bits), std::to_wstring(kOwnBits)});
         } else if (probe.os_error == ERROR_BAD_EXE_FORMAT) {
             cause = r.Say({"{1} — не библиотека Windows этой разрядности",
                            "{1} is not a Windows library of this bitness"},
-                          {exists ? std::wstring(found) : name});
-        } else if (probe.os_error == ERROR_MOD_NOT_FOUND && exists) {
+                          {file});
+        } else if (probe.os_error == ERROR_MOD_NOT_FOUND) {
             cause = r.Say({"файл есть ({1}), но нет библиотеки, от которой он зависит. Установите "
                            "клиент Firebird целиком (библиотеки из его папки — рядом с ним)",
                            "the file exists ({1}), but a library it depends on is missing. "
                            "Install the Firebird client completely (the libraries of its folder "
                            "beside it)"},
-                          {found});
-        } else if (probe.os_error == ERROR_MOD_NOT_FOUND) {
-            cause =
-                r.Say({"файл не найден ни в папке программы, ни в системных папках, ни в PATH "
-                       "(1С ищет от своей папки, не от папки KelvarinVK.dll). Положите "
-                       "клиентскую библиотеку рядом с 1cv7.exe или в папку из PATH, либо "
-                       "запишите в ИмяБиблиотеки полный путь",
-                       "the file was found neither in the program's folder nor in the system "
-                       "folders nor on PATH (1C looks from its own folder, not from that of "
-                       "KelvarinVK.dll). Put the client library beside 1cv7.exe or into a "
-                       "folder on PATH, or write its full path into DLLName"});
+                          {file});
         } else {
             cause = r.Say({"система отказала в загрузке", "the system refused to load it"});
         }
         r.Fail(r.Say({"{1} не загружается ({2}): {3}", "{1} cannot be loaded ({2}): {3}"},
                      {name, ErrorCodeText(r, probe.os_error), cause}));
-        return false;
+        return {};
     }
     r.Ok(r.Say({"библиотека {1} загружена: {2}", "{1} was loaded: {2}"},
                {name, FromAnsi(probe.file)}));
     if (probe.missing.empty()) {
         r.Ok(r.Say({"все нужные точки входа на месте (isc_attach_database, ..., fb_interpret)",
                     "every entry point needed is there (isc_attach_database, ..., fb_interpret)"}));
-        return true;
+        return file;
     }
     std::wstring missing;
     for (const std::string& entry : probe.missing) {
@@ -645,7 +766,7 @@ bool CheckClientLibrary(Report& r, CheckedAddIn& addin) {
                   "{1} lacks the entry points {2}. It is not a Firebird client library: write "
                   "gds32.dll or fbclient.dll into DLLName"},
                  {name, missing}));
-    return false;
+    return {};
 }
 
 // Firebird's error codes that name a cause an administrator can act on.
@@ -661,9 +782,11 @@ std::wstring OneLine(const std::string& ansi) {
     return text;
 }
 
-void CheckDatabase(Report& r, CheckedAddIn& addin, bool library_ok) {
+// Group 4, through the client library that group 3 found.
+void CheckDatabase(Report& r, CheckedAddIn& addin, const std::wstring& library,
+                   kv::LibraryLoader& loader) {
     r.Group(4, {"База реестра (ПутьКБазе / BaseName)", "The registry database (BaseName)"});
-    if (!library_ok) {
+    if (library.empty()) {
         r.Skip(r.Say({"не проверена: клиентская библиотека не годится (см. группу 3)",
                       "not checked: the client library cannot be used (see group 3)"}));
         return;
@@ -671,9 +794,9 @@ void CheckDatabase(Report& r, CheckedAddIn& addin, bool library_ok) {
     const std::wstring database = addin.Text(L"BaseName");
     const std::wstring user = addin.Text(L"UserName");
     const std::wstring role = addin.Text(L"UserRole");
-    kv::RegistryConnection connection(kv::DefaultPlatform().libraries);
+    kv::RegistryConnection connection(loader);
     connection.Configure(ToAnsi(database), ToAnsi(user), ToAnsi(addin.Text(L"UserPass")),
-                         ToAnsi(role), ToAnsi(addin.Text(L"DLLName")));
+                         ToAnsi(role), ToAnsi(library));
     try {
         connection.Attach();
     } catch (const kv::DatabaseError& e) {
@@ -1037,8 +1160,9 @@ int RunCheck(const CheckOptions& options) {
     }
     CheckedAddIn addin(options);
     CheckObject(r, addin, options);
-    const bool library_ok = CheckClientLibrary(r, addin);
-    CheckDatabase(r, addin, library_ok);
+    FoundLibraryLoader loader;
+    const std::wstring library = CheckClientLibrary(r, addin, options, loader);
+    CheckDatabase(r, addin, library, loader);
     CheckDesktop(r, addin);
     const int code = r.ExitCode();
     Print(code == 0 ? r.Say({"все проверки пройдены", "every check passed"})

@@ -5,7 +5,8 @@
 //   1 the registration of the ProgID: per user or for the machine, the registry view, the
 //     DLL's path, that the file exists, its version and its bitness against kvhost's;
 //   2 the object, created and initialised as 1C does it, and its catalogue; the --set values;
-//   3 the client library named by DLLName: where it was found, loaded, its entry points;
+//   3 the client library named by DLLName: found where 1C looks for it (1C's folder, the
+//     system's folders, PATH; never kvhost's own folder), loaded, its entry points;
 //   4 the database named by BaseName: attached with the login of UserName and UserPass, the
 //     registry table present and its rows;
 //   5 the desktop application: running copies, the shared block, the window in field 2, and
@@ -29,6 +30,9 @@ struct CheckOptions {
     bool english = false;  // Russian otherwise
     // Properties written (as text) before the checks: name and value.
     std::vector<std::pair<std::wstring, std::wstring>> settings;
+    // The folder of 1C's executable, where 1C looks for the client library first; empty: that
+    // of a running 1cv7*.exe, if any.
+    std::wstring one_c_folder;
 };
 
 int RunCheck(const CheckOptions& options);

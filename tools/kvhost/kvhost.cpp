@@ -4,11 +4,15 @@
 // and every error-log entry. See script.h (and the README) for the script language.
 //   kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]
 //   kvhost --native DLL [SCRIPT | -]
-//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID | --native DLL]
+//   kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR]
+//                  [--progid PROGID | --native DLL]
 //   kvhost --version
 // --register registers DLL for the current user first (DllInstall "user"); --unregister
 // removes that registration at the end. Without a script, statements come from standard input.
 // --check diagnoses an installation instead (check.h).
+// A script's exit code is 0 when every statement ran and the add-in took each (S_OK, or true)
+// without an error-log entry; 1 when one did not (a script error, an unknown name, a refused
+// write, a call that logged an error) or --unregister failed; 2 when the add-in was not created.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -39,7 +43,8 @@ class Session {
   public:
     explicit Session(kvhost::AddIn& addin) : addin_(addin) {}
 
-    // Runs one statement; false when it could not be run at all.
+    // Runs one statement; false when it could not be run or the add-in did not take it (a
+    // refused write answers S_FALSE). An error-log entry fails it too, in RunStatements.
     bool Run(const kvhost::Statement& statement) {
         using Kind = kvhost::Statement::Kind;
         const std::wstring name = Wide(statement.name);
@@ -54,13 +59,13 @@ class Session {
             const kvhost::Answer answer =
                 addin_.WriteProperty(number, kvhost::ToVariant(statement.values.front()));
             Print(L"  SetPropVal(" + std::to_wstring(number) + L") -> " + answer.said);
-            return !answer.failed;
+            return answer.accepted;
         }
         kv::Variant value;
         const kvhost::Answer answer = addin_.ReadProperty(number, value);
         Print(L"  " + name + L" = " + kvhost::Describe(value) + L"   [GetPropVal(" +
               std::to_wstring(number) + L") -> " + answer.said + L"]");
-        return !answer.failed;
+        return answer.accepted;
     }
 
   private:
@@ -82,7 +87,7 @@ class Session {
         const kvhost::Answer answer = addin_.Call(number, params, result);
         Print(L"  " + name + L"() = " + kvhost::Describe(result) + L"   [CallAsFunc(" +
               std::to_wstring(number) + L") -> " + answer.said + L"]");
-        return !answer.failed;
+        return answer.accepted;
     }
 
     kvhost::AddIn& addin_;
@@ -129,8 +134,8 @@ int Usage() {
     Print(L"usage: kvhost [--progid PROGID] [--register DLL] [--unregister DLL] [SCRIPT | -]");
     Print(L"       kvhost --native DLL [SCRIPT | -]");
     Print(
-        L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--progid PROGID | "
-        L"--native DLL]");
+        L"       kvhost --check [--lang ru|en] [--set NAME=VALUE ...] [--1c-folder DIR] "
+        L"[--progid PROGID | --native DLL]");
     Print(L"       kvhost --version");
     // Apart from every code a run gives, --check's included.
     return kvhost::kUsageExitCode;
@@ -156,6 +161,7 @@ int RunStatements(kvhost::AddIn& addin, const std::vector<std::string>& lines) {
               std::to_wstring(addin.PropertyCount()) + L" properties, " +
               std::to_wstring(addin.MethodCount()) + L" methods");
         Session session(addin);
+        addin.TakeErrors();  // only the statements' own count
         for (size_t i = 0; i < lines.size(); ++i) {
             kvhost::Statement statement;
             try {
@@ -168,7 +174,7 @@ int RunStatements(kvhost::AddIn& addin, const std::vector<std::string>& lines) {
             }
             if (statement.kind == kvhost::Statement::Kind::Nothing) continue;
             Print(L"> " + Wide(lines[i]));
-            if (!session.Run(statement)) ++failures;
+            if (!session.Run(statement) || !addin.TakeErrors().empty()) ++failures;
         }
     }
     std::wstring finished;
@@ -262,6 +268,8 @@ int wmain(int argc, wchar_t** argv) {
             const std::wstring lang = argv[++i];
             if (lang != L"ru" && lang != L"en") return Usage();
             options.english = lang == L"en";
+        } else if (arg == L"--1c-folder" && has_value) {
+            options.one_c_folder = argv[++i];
         } else if (arg == L"--set" && has_value) {
             const std::wstring assignment = argv[++i];
             const size_t equals = assignment.find(L'=');
@@ -275,7 +283,8 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     // The check has options of its own and runs no script.
-    const bool check_options = options.english || !options.settings.empty();
+    const bool check_options =
+        options.english || !options.settings.empty() || !options.one_c_folder.empty();
     if (check && (!register_dll.empty() || !unregister_dll.empty() || script != L"-")) {
         return Usage();
     }

@@ -64,7 +64,7 @@ std::string AttachError(const std::string& database, const std::string& library)
     return "attached";
 }
 
-void Query() {
+void QueryOnce() {
     kv::RegistryConnection c(kv::DefaultPlatform().libraries);
     c.Configure(WindowsPath(g_database), "SYSDBA", "", "", "gds32.dll");
     c.Attach();
@@ -84,6 +84,13 @@ void Query() {
     KV_CHECK_EQ(kv::Utf8FromCp1251(c.RowText(1, "FABR_NAME")), std::string("Фарм"));
     c.CloseConnection();
     KV_CHECK(!c.Attached());
+}
+
+void Query() {
+    KV_CHECK(GetModuleHandleA("gds32.dll") == nullptr);
+    QueryOnce();
+    // The client runs threads of its own after the last detach: its library stays loaded.
+    KV_CHECK(GetModuleHandleA("gds32.dll") != nullptr);
 }
 
 void Failures() {

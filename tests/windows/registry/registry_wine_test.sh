@@ -6,6 +6,10 @@ set -euo pipefail
 run=$1 program=$2 bridge=$3 group=$4
 dir=$(mktemp -d "${TMPDIR:-/tmp}/kvwinereg.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
+# Firebird's locks and the tables it shares between processes, for this run alone: its default
+# directory, /tmp/firebird, is the whole machine's.
+export FIREBIRD_LOCK=$dir/firebird-lock
+mkdir -p "$FIREBIRD_LOCK"
 "$(dirname "$0")/../create_registry.sh" "$dir/registry.fdb" <<'ROWS'
 (101, 1, 1, 'Аспирин', 'табл.', 'Байер')
 (102, 2, 2, 'Валидол', 'табл.', 'Фарм')
