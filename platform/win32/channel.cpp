@@ -143,7 +143,7 @@ class Win32DesktopChannel final : public DesktopChannel {
             turn.missing = record_name;
             return turn;
         }
-        turn.record = View{static_cast<char*>(record_view_), record_size_};
+        turn.record = HeldRecord();
         return turn;
     }
 
